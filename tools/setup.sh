@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Valmora on Debian 12.
+#
+#   tools/setup.sh run [args...]  install what is missing, build, start the program
+#   tools/setup.sh test           install what is missing, build, run every test
+#                                 (a normal build and an address/undefined-behaviour
+#                                 sanitizer build)
+#   tools/setup.sh build          install what is missing and build
+#
+# Run as root on a fresh machine (it calls apt-get); as another user it only
+# builds and tests, and says which packages are missing.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+cmd=${1:-test}
+[ $# -gt 0 ] && shift
+
+packages=(
+  cmake g++ ninja-build ccache pkg-config git
+  qt6-base-dev libxkbcommon-dev libgl-dev
+  libatasmart-dev libc-ares-dev libcurl4-openssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  iproute2 dnsmasq-base wsdd xvfb xauth
+)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages (run as root to install them): ${missing[*]}" >&2
+    return 1
+  fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+configure_and_build() { # dir, cmake options...
+  local dir=$1
+  shift
+  cmake -S "$here" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" --parallel "$jobs"
+}
+
+build_main() {
+  configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+build_sanitized() {
+  configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVALMORA_SANITIZE=ON \
+    -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=ON
+}
+
+case "$cmd" in
+  build)
+    install_missing
+    build_main
+    ;;
+  test)
+    install_missing
+    build_main
+    build_sanitized
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    echo "== tests, sanitizer build =="
+    ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
+    echo "== tests, normal build =="
+    ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 600
+    ;;
+  run)
+    install_missing
+    build_main
+    if [ -x build/src/app/valmora ]; then
+      exec build/src/app/valmora "$@"
+    fi
+    exec build/src/cli/valmora-cli "$@"
+    ;;
+  *)
+    echo "usage: $0 run|test|build" >&2
+    exit 2
+    ;;
+esac
