@@ -32,6 +32,7 @@ find_package(GTest REQUIRED)
 function(valmora_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE valmora_options ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     VALMORA_TEST_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures"
