@@ -1,36 +1,87 @@
 // valmora-cli: the monitoring engine without a window.
-#include "foundation/Environment.h"
-#include "foundation/Options.h"
+#include "CliCommand.h"
 
-#include <QCommandLineParser>
+#include "foundation/Environment.h"
+
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace valmora::cli {
+
+std::vector<CliCommand> &Commands()
+{
+    static std::vector<CliCommand> commands;
+    return commands;
+}
+
+void PrintError(const QString &message)
+{
+    std::fprintf(stderr, "valmora-cli: %s\n", qUtf8Printable(message));
+}
+
+void Print(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+}
+
+namespace {
+
+void printUsage()
+{
+    QString text = u"Usage: valmora-cli COMMAND [options]\n\n"
+                   "Valmora: hard-drive health of the computers of a network, without a window.\n\n"
+                   "Commands:\n"_s;
+    auto commands = Commands();
+    std::sort(commands.begin(), commands.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
+    for (const CliCommand &c : commands)
+        text += u"  "_s + c.name.leftJustified(12) + u' ' + c.summary + u'\n';
+    text += u"\nOptions:\n  -h, --help     this text; COMMAND --help tells about a command\n"
+            "  -v, --version  the version\n"
+            "  --settings     where settings and data are kept\n"_s;
+    Print(text);
+}
+
+void printSettings()
+{
+    Print(u"data folder: "_s + TWindowsFolders::SpecialFolder(TWindowsFolders::CommonAppData)
+          + u"Quillmoor/Valmora/\n"_s);
+    Print(u"user settings: "_s + TWindowsFolders::UserConfigFolder() + u"valmora/user.reg\n"_s);
+    Print(u"machine settings: "_s + TWindowsFolders::MachineConfigFolder() + u"valmora/machine.reg\n"_s);
+}
+
+} // namespace
+
+} // namespace valmora::cli
+
 int main(int argc, char *argv[])
 {
+    using namespace valmora::cli;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"valmora-cli"_s);
-    QCoreApplication::setApplicationVersion(u"" VALMORA_VERSION ""_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(VALMORA_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(u"Valmora: hard-drive health of the computers of a network, without a window."_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption settings(u"settings"_s, u"Print where settings and data are kept."_s);
-    parser.addOption(settings);
-    parser.process(app);
-
-    if (parser.isSet(settings)) {
-        using valmora::TWindowsFolders;
-        std::printf("data folder: %s\n", qUtf8Printable(TWindowsFolders::SpecialFolder(TWindowsFolders::CommonAppData)
-                                                          + u"Quillmoor/Valmora/"_s));
-        std::printf("user settings: %s\n", qUtf8Printable(TWindowsFolders::UserConfigFolder() + u"valmora/user.reg"_s));
-        std::printf("machine settings: %s\n",
-                    qUtf8Printable(TWindowsFolders::MachineConfigFolder() + u"valmora/machine.reg"_s));
-        return 0;
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty() || args.first() == u"-h"_s || args.first() == u"--help"_s) {
+        printUsage();
+        return args.isEmpty() ? ExitUsage : ExitOk;
     }
-    parser.showHelp(0);
+    const QString first = args.takeFirst();
+    if (first == u"-v"_s || first == u"--version"_s) {
+        Print(u"valmora-cli "_s + QCoreApplication::applicationVersion() + u'\n');
+        return ExitOk;
+    }
+    if (first == u"--settings"_s) {
+        printSettings();
+        return ExitOk;
+    }
+    for (const CliCommand &c : Commands())
+        if (c.name == first)
+            return c.run(args);
+    PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
+    return ExitUsage;
 }
