@@ -4,10 +4,14 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -28,6 +32,41 @@ inline QString OwnFixture(const QString &relative)
 {
     return QString::fromUtf8(VALMORA_TEST_FIXTURES) + QLatin1Char('/') + relative;
 }
+
+// The permission bits of a file (0600 and the like), -1 when it does not exist.
+inline int PosixMode(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+// Makes every write beyond the given size fail (EFBIG), as a full disk would,
+// for the life of the object. Works for root too.
+class ScopedFileSizeLimit
+{
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit &) = delete;
+    ScopedFileSizeLimit &operator=(const ScopedFileSizeLimit &) = delete;
+
+private:
+    rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+};
 
 // Points every place where the program keeps files at a fresh temporary folder
 // for the life of the object, so no test touches /etc, /var/lib or the home.

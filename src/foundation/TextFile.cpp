@@ -77,13 +77,18 @@ bool WriteFileAtomically(const QString &path, const QByteArray &data, QString *e
         return false;
     };
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write (a full disk) is seen here and the old file stays;
+    // a buffered write can lose that error in the flush at commit.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
     // Set before any byte is written, so a password never sits in a readable file.
     if (permissions && !file.setPermissions(*permissions))
         return fail(u"cannot set permissions"_s);
-    if (file.write(data) != data.size())
-        return fail(file.errorString());
+    if (file.write(data) != data.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
     if (!file.commit())
         return fail(file.errorString());
     // Some file systems drop the mode of the temporary file on rename; set it again.
