@@ -1,0 +1,110 @@
+#include "foundation/Environment.h"
+#include "foundation/Options.h"
+#include "foundation/RegistryHelper.h"
+#include "foundation/TextFile.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace valmora;
+
+namespace {
+constexpr TRootKey HKCU = TRootKey::CurrentUser;
+}
+
+TEST(Options, EmptyStoreGivesTheDefaults)
+{
+    test::ScopedSandbox box;
+    EXPECT_EQ(TOptions::ReadInterval(), 300);
+    EXPECT_EQ(TOptions::ReadUser(), QString());
+    EXPECT_EQ(TOptions::ReadUserP(), QString());
+    EXPECT_TRUE(TOptions::ReadFirstRun());
+    EXPECT_TRUE(TOptions::ReadMinimizeToTray());
+    EXPECT_TRUE(TOptions::ReadRunAtWindowsStart());
+    EXPECT_EQ(TOptions::ReadSearchKind(), 1);
+    EXPECT_EQ(TOptions::ReadTemperatureScale(), 0);
+    EXPECT_TRUE(TOptions::ReadIPRanges().isEmpty());
+    // The reads leave the key paths behind, and nothing else.
+    const QString user = DecodeText(*ReadWholeFile(TRegistryStore::FileName(HKCU)));
+    EXPECT_TRUE(user.contains(u"[HKEY_CURRENT_USER\\Software\\Quillmoor\\VALMORA]"_s));
+    EXPECT_FALSE(user.contains(u'='));
+    const QString machine = DecodeText(*ReadWholeFile(TRegistryStore::FileName(TRootKey::LocalMachine)));
+    EXPECT_TRUE(machine.contains(u"[HKEY_LOCAL_MACHINE\\Software\\Quillmoor\\VALMORA]"_s));
+}
+
+TEST(Options, IntervalAndKindRules)
+{
+    test::ScopedSandbox box;
+    const std::pair<int, int> intervals[] = {{2000, 1800}, {1800, 1800}, {0, 0}, {60, 60}};
+    for (auto [stored, read] : intervals) {
+        TRegistryHelper::WriteInteger(TOptions::KeyPath, u"Interval"_s, HKCU, stored);
+        EXPECT_EQ(TOptions::ReadInterval(), read) << stored;
+    }
+    const std::pair<int, int> kinds[] = {{0, 0}, {1, 1}, {2, 2}, {3, 1}, {255, 1}, {256, 0}, {0x102, 2}, {-1, 1}};
+    for (auto [stored, read] : kinds) {
+        TRegistryHelper::WriteInteger(TOptions::KeyPath, u"SearchKind"_s, HKCU, stored);
+        EXPECT_EQ(TOptions::ReadSearchKind(), read) << stored;
+    }
+    // A radio group without a selection stores 255: the network neighbourhood.
+    TOptions::WriteSearchKind(static_cast<std::uint8_t>(-1));
+    EXPECT_EQ(TRegistryHelper::ReadInteger(TOptions::KeyPath, u"SearchKind"_s, HKCU, 0), 255);
+    EXPECT_EQ(TOptions::ReadSearchKind(), 1);
+
+    TOptions::WriteFirstRun(false);
+    EXPECT_FALSE(TOptions::ReadFirstRun());
+    EXPECT_TRUE(TRegistryHelper::ReadBool(TOptions::KeyPath, u"FirstRun"_s, HKCU, true))
+        << "FirstRun belongs to the machine";
+}
+
+TEST(Options, IPRangesCountStopsTheRead)
+{
+    test::ScopedSandbox box;
+    TOptions::WriteIPRanges({u"10.0.0.1-10.0.0.9"_s, u"b"_s, u"c"_s});
+    TOptions::WriteIPRanges({u"x"_s, u"y"_s});
+    EXPECT_EQ(TOptions::ReadIPRanges(), (QStringList{u"x"_s, u"y"_s}));
+    EXPECT_EQ(TRegistryHelper::ReadString(TOptions::IPRangesPath, u"Range2"_s, HKCU, QString()), u"c"_s);
+
+    TRegistryHelper::WriteInteger(TOptions::IPRangesPath, u"RangeCount"_s, HKCU, 3);
+    TRegistryHelper::DeleteValue(TOptions::IPRangesPath, u"Range1"_s, HKCU);
+    EXPECT_EQ(TOptions::ReadIPRanges(), (QStringList{u"x"_s, QString(), u"c"_s}));
+}
+
+TEST(Options, RunAtStartWritesAndDeletesBothStartEntries)
+{
+    test::ScopedSandbox box;
+    const QString user = StartEntry::UserFile();
+    const QString machine = StartEntry::MachineFile();
+    EXPECT_EQ(user, box.path(u"config/autostart/valmora.desktop"_s));
+    EXPECT_EQ(machine, box.path(u"etc/xdg/autostart/valmora.desktop"_s));
+
+    TOptions::WriteRunAtWindowsStart(false); // no entry yet: only the value changes
+    EXPECT_FALSE(TOptions::ReadRunAtWindowsStart());
+    EXPECT_FALSE(QFile::exists(user));
+
+    TOptions::WriteRunAtWindowsStart(true);
+    EXPECT_TRUE(TOptions::ReadRunAtWindowsStart());
+    for (const QString &file : {user, machine}) {
+        const QString text = QString::fromUtf8(*ReadWholeFile(file));
+        EXPECT_TRUE(text.startsWith(u"[Desktop Entry]\n"_s));
+        EXPECT_TRUE(text.contains(u"\nExec="_s + TWindowsFolders::ProgramFile() + u'\n')) << text.toStdString();
+    }
+    TOptions::WriteRunAtWindowsStart(false);
+    EXPECT_FALSE(QFile::exists(user));
+    EXPECT_FALSE(QFile::exists(machine));
+}
+
+TEST(Options, StartEntryQuotesPathsThatNeedIt)
+{
+    const std::pair<QString, QString> cases[] = {
+        {u"/usr/bin/valmora"_s, u"Exec=/usr/bin/valmora\n"_s},
+        {u"/opt/My Tools/valmora"_s, u"Exec=\"/opt/My Tools/valmora\"\n"_s},
+        {u"/opt/a$b/valmora"_s, u"Exec=\"/opt/a\\\\$b/valmora\"\n"_s},
+        {u"/opt/100%/valmora"_s, u"Exec=/opt/100%%/valmora\n"_s},
+    };
+    for (const auto &[path, line] : cases)
+        EXPECT_TRUE(StartEntry::DesktopEntry(path).contains(line)) << StartEntry::DesktopEntry(path).toStdString();
+}
