@@ -68,10 +68,9 @@ void TMemIniFile::parse(const QString &text)
         }
         if (!current)
             continue;
+        // A line without "=" is no key line and is skipped.
         const qsizetype eq = line.indexOf(u'=');
-        if (eq < 0)
-            current->entries.push_back(Entry{line, QString()});
-        else
+        if (eq >= 0)
             current->entries.push_back(Entry{TrimControl(line.left(eq)), TrimControl(line.mid(eq + 1))});
     }
 }

@@ -20,6 +20,7 @@ TEST(IniFile, ReadsByTheConvention)
                          "  Key = value with = inside \r\n"
                          "key=second key of the same name\r\n"
                          "Empty=\r\n"
+                         "no equals sign here\r\n"
                          "\x01" "Ctl=x\x02\r\n"
                          "\r\n"
                          "[Other]\n"
@@ -40,6 +41,7 @@ TEST(IniFile, ReadsByTheConvention)
         {u"other"_s, u"a"_s, u"1"_s},                    // CR alone ends a line
         {u"main"_s, u"late"_s, u"late"_s},               // a repeated section continues the first
         {u"main"_s, u"stray"_s, u"<default>"_s},         // lines before the first section are ignored
+        {u"main"_s, u"no equals sign here"_s, u"<default>"_s}, // not a key line
     };
     for (const Case &c : cases)
         EXPECT_EQ(ini.ReadString(c.section, c.key, u"<default>"_s), c.expected)
