@@ -19,7 +19,7 @@ TRefreshThreadParts TRefreshThreadParts::System()
     parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password) {
         return ReadComputerDrives(computer, list, user, password);
     };
-    parts.LocalComputerName = LocalComputerName();
+    parts.LocalComputerName = valmora::LocalComputerName();
     return parts;
 }
 
