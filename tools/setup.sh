@@ -21,7 +21,7 @@ packages=(
   qt6-base-dev libxkbcommon-dev libgl-dev
   libatasmart-dev libc-ares-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 dnsmasq-base wsdd xvfb xauth
+  iproute2 nftables dnsmasq-base wsdd xvfb xauth
 )
 
 install_missing() {
