@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QHostAddress>
+#include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -33,6 +34,10 @@ public:
     DnsmasqServer(const QString &address, const std::vector<std::pair<QString, QString>> &records)
         : m_address(address)
     {
+        if (Executable().isEmpty()) {
+            m_error = QStringLiteral("dnsmasq is not installed (Debian package dnsmasq-base)");
+            return;
+        }
         if (!m_dir.isValid()) {
             m_error = QStringLiteral("no temporary folder");
             return;
@@ -54,6 +59,7 @@ public:
             argv.push_back(a.data());
         argv.push_back(nullptr);
 
+        const QByteArray program = QFile::encodeName(Executable());
         const QByteArray logPath = QFile::encodeName(m_dir.filePath(QStringLiteral("dnsmasq.log")));
         m_pid = fork();
         if (m_pid == 0) {
@@ -62,7 +68,7 @@ public:
                 dup2(fd, STDOUT_FILENO);
                 dup2(fd, STDERR_FILENO);
             }
-            execvp("dnsmasq", argv.data());
+            execv(program.constData(), argv.data());
             _exit(127);
         }
         if (m_pid < 0) {
@@ -75,6 +81,15 @@ public:
     ~DnsmasqServer() { stop(); }
     DnsmasqServer(const DnsmasqServer &) = delete;
     DnsmasqServer &operator=(const DnsmasqServer &) = delete;
+
+    // The dnsmasq program, also where PATH lacks the system folders; empty when absent.
+    static QString Executable()
+    {
+        const QString inPath = QStandardPaths::findExecutable(QStringLiteral("dnsmasq"));
+        return inPath.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("dnsmasq"),
+                                                                 {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+                                : inPath;
+    }
 
     bool running() const { return m_running; }
     const QString &error() const { return m_error; }

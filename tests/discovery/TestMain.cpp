@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 
 namespace {
 
@@ -12,19 +11,13 @@ class LogEnvironment final : public ::testing::Environment
 public:
     void SetUp() override
     {
-        m_sandbox = std::make_unique<valmora::test::ScopedSandbox>();
-        QDir().mkpath(m_sandbox->path(QStringLiteral("log")));
-        valmora::XLogSystem().SetLogFolder(m_sandbox->path(QStringLiteral("log")));
+        // Made before the log, so it is removed after the log's last write at exit.
+        static valmora::test::ScopedSandbox sandbox;
+        QDir().mkpath(sandbox.path(QStringLiteral("log")));
+        valmora::XLogSystem().SetLogFolder(sandbox.path(QStringLiteral("log")));
         valmora::XLogSystem().SetEnabled(true);
     }
-    void TearDown() override
-    {
-        valmora::XLogSystem().SetEnabled(false);
-        m_sandbox.reset();
-    }
-
-private:
-    std::unique_ptr<valmora::test::ScopedSandbox> m_sandbox;
+    void TearDown() override { valmora::XLogSystem().SetEnabled(false); }
 };
 
 [[maybe_unused]] ::testing::Environment *const environment =
