@@ -1,7 +1,7 @@
 // The network neighbourhood against wsdd, a real WS-Discovery host, and against a
-// hostile responder, inside
-// network namespaces the test creates and joins by a veth pair. The source runs
-// on a thread that has entered the client namespace, so no datagram leaves it.
+// hostile responder, inside network namespaces the test creates and joins by a
+// veth pair. The source runs on a thread that has entered the client namespace,
+// so no datagram leaves the test network.
 #include "DiscoveryTestSupport.h"
 
 #include "discovery/Computers.h"
