@@ -29,8 +29,8 @@ namespace valmora::test {
 class DnsmasqServer
 {
 public:
-    // records: (dotted address, host name); names go out exactly as given,
-    // letter case and UTF-8 included.
+    // records: (dotted address, host name), at least one; names go out exactly
+    // as given, letter case and UTF-8 included.
     DnsmasqServer(const QString &address, const std::vector<std::pair<QString, QString>> &records)
         : m_address(address)
     {
@@ -38,44 +38,14 @@ public:
             m_error = QStringLiteral("dnsmasq is not installed (Debian package dnsmasq-base)");
             return;
         }
-        if (!m_dir.isValid()) {
-            m_error = QStringLiteral("no temporary folder");
+        if (!m_dir.isValid() || records.empty()) {
+            m_error = QStringLiteral("no temporary folder, or no record to serve");
             return;
         }
-        m_port = freePort();
-        if (m_port == 0) {
-            m_error = QStringLiteral("no free port on ") + address;
-            return;
-        }
-        std::vector<QByteArray> args = {
-            "dnsmasq",       "--conf-file=/dev/null", "--no-resolv", "--no-hosts", "--keep-in-foreground",
-            "--bind-interfaces", "--pid-file",        "--log-facility=-", "--cache-size=0",
-            "--port=" + QByteArray::number(m_port), "--listen-address=" + address.toLatin1(),
-        };
-        for (const auto &[ip, name] : records)
-            args.push_back("--dns-rr=" + platform::ReverseLookupName(ip).toLatin1() + ",12," + encodeName(name));
-        std::vector<char *> argv;
-        for (QByteArray &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        const QByteArray program = QFile::encodeName(Executable());
-        const QByteArray logPath = QFile::encodeName(m_dir.filePath(QStringLiteral("dnsmasq.log")));
-        m_pid = fork();
-        if (m_pid == 0) {
-            const int fd = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd >= 0) {
-                dup2(fd, STDOUT_FILENO);
-                dup2(fd, STDERR_FILENO);
-            }
-            execv(program.constData(), argv.data());
-            _exit(127);
-        }
-        if (m_pid < 0) {
-            m_error = QStringLiteral("fork failed");
-            return;
-        }
-        waitUntilReady(records.empty() ? QStringLiteral("192.0.2.255") : records.front().first);
+        // The free port is found before dnsmasq binds it; another process may
+        // take it in between, so a failed start is tried again a few times.
+        for (int attempt = 0; attempt < 3 && !m_running; ++attempt)
+            start(records);
     }
 
     ~DnsmasqServer() { stop(); }
@@ -112,6 +82,44 @@ public:
     }
 
 private:
+    void start(const std::vector<std::pair<QString, QString>> &records)
+    {
+        m_port = freePort();
+        if (m_port == 0) {
+            m_error = QStringLiteral("no free port on ") + m_address;
+            return;
+        }
+        std::vector<QByteArray> args = {
+            "dnsmasq",       "--conf-file=/dev/null", "--no-resolv", "--no-hosts", "--keep-in-foreground",
+            "--bind-interfaces", "--pid-file",        "--log-facility=-", "--cache-size=0",
+            "--port=" + QByteArray::number(m_port), "--listen-address=" + m_address.toLatin1(),
+        };
+        for (const auto &[ip, name] : records)
+            args.push_back("--dns-rr=" + platform::ReverseLookupName(ip).toLatin1() + ",12," + encodeName(name));
+        std::vector<char *> argv;
+        for (QByteArray &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        const QByteArray program = QFile::encodeName(Executable());
+        const QByteArray logPath = QFile::encodeName(m_dir.filePath(QStringLiteral("dnsmasq.log")));
+        m_pid = fork();
+        if (m_pid == 0) {
+            const int fd = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd >= 0) {
+                dup2(fd, STDOUT_FILENO);
+                dup2(fd, STDERR_FILENO);
+            }
+            execv(program.constData(), argv.data());
+            _exit(127);
+        }
+        if (m_pid < 0) {
+            m_error = QStringLiteral("fork failed");
+            return;
+        }
+        waitUntilReady(records.front().first);
+    }
+
     static QByteArray encodeName(const QString &name)
     {
         QByteArray wire;
