@@ -63,6 +63,8 @@ bool AcceptComputerName(const QString &name, const QString &origin)
     const QString problem = ComputerNameProblem(name);
     if (problem.isEmpty())
         return true;
+    // Every discovery entry carries place code 0, that of the reverse lookup: the
+    // log's table has no code of its own for the other sources.
     XLogSystem().LogException(
         u"Computer name \"%1\" from %2 dropped: %3"_s.arg(PrintableName(name), origin, problem), LogPlace::ReverseLookup);
     return false;
