@@ -219,3 +219,21 @@ TEST(ProviderChoice, LocalRecordingsOrRemote)
     EXPECT_EQ(platform::RecordingsFolderFromEnvironment(), sandbox.path());
     qunsetenv("VALMORA_RECORDINGS");
 }
+
+TEST(Recordings, SampleComputers)
+{
+    platform::TWmiRecordingProvider replay(test::OwnFixture(u"drivedata/recordings"_s));
+    TDriveList failing;
+    EXPECT_EQ(ReadComputerDrives(replay, u"FAILING-PC"_s, failing, QString(), QString()), kReadFlagged);
+    ASSERT_EQ(failing.Count(), 1);
+    const TDriveInformation &d = failing.Items(0);
+    EXPECT_EQ(d.AttrId[1], 5);
+    EXPECT_EQ(d.AttrRaw[1], 320);
+    EXPECT_EQ(AttributeStateText(d.AttrState[1]), u"Failing"_s);
+    EXPECT_EQ(d.SerialNumber, u"     WD-WCAPW0493929"_s);
+    EXPECT_EQ(failing.ReadoutTime, 0); // no healthy drive: no readout time
+
+    TDriveList unreachable;
+    EXPECT_EQ(ReadComputerDrives(replay, u"UNREACHABLE-PC"_s, unreachable, QString(), QString()), kReadNoCimv2);
+    EXPECT_EQ(unreachable.Count(), 0);
+}
