@@ -30,6 +30,6 @@ if [ "${1:-}" = run ]; then
   seconds=${3:-600}
   work="$out/corpus-$name"
   mkdir -p "$work"
-  exec "$out/$name" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
+  exec "$out/$name" -artifact_prefix="$out/" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
     "$work" "$here/corpus/$name"
 fi

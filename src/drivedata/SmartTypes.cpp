@@ -155,11 +155,12 @@ bool EvaluateDrive(TDriveInformation &drive)
     const int used = drive.UsedSlots();
     for (int s = 0; s < used; ++s) {
         const auto i = static_cast<std::size_t>(s);
-        const std::int32_t id = drive.AttrId[i];
-        const std::int32_t current = drive.AttrCurrent[i];
-        const std::int32_t worst = drive.AttrWorst[i];
-        const std::int32_t thr = drive.AttrThreshold[i];
-        const std::int32_t best = ((id == 3 || id == 4) && current > 230) ? 253 : 100;
+        // 64-bit arithmetic: a damaged file may hold any 32-bit value here.
+        const std::int64_t id = drive.AttrId[i];
+        const std::int64_t current = drive.AttrCurrent[i];
+        const std::int64_t worst = drive.AttrWorst[i];
+        const std::int64_t thr = drive.AttrThreshold[i];
+        const std::int64_t best = ((id == 3 || id == 4) && current > 230) ? 253 : 100;
         if (!drive.AttrPreFailure[i] || thr == 0)
             continue;
         std::int32_t state = kStateOk;

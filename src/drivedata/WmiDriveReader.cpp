@@ -40,19 +40,8 @@ TDriveInformation *driveFor(TDriveList &list, const QString &instanceName)
     return nullptr;
 }
 
-std::unique_ptr<wmi::TWmiEnumerator> query(wmi::TWmiProvider &provider, const QString &server,
-                                           const QString &nameSpace, const QString &user, const QString &password,
-                                           const QString &className, std::unique_ptr<wmi::TWmiLocator> &locator,
-                                           std::unique_ptr<wmi::TWmiServices> &services,
-                                           std::unique_ptr<wmi::TWmiObjectSet> &set)
-{
-    locator = provider.CreateLocator();
-    services = locator->ConnectServer(server, nameSpace, user, password);
-    set = services->ExecQuery(u"SELECT * FROM "_s + className, kWql, kForwardOnly);
-    return set->NewEnum();
-}
-
-// One stage's hold on the platform: released in reverse order when the stage ends.
+// One stage's hold on the platform, released when the stage ends, normally or
+// not: enumerator, object set, connection, locator (members go in reverse order).
 struct Stage
 {
     std::unique_ptr<wmi::TWmiLocator> locator;
@@ -63,14 +52,10 @@ struct Stage
     Stage(wmi::TWmiProvider &provider, const QString &server, const QString &nameSpace, const QString &user,
           const QString &password, const QString &className)
     {
-        objects = query(provider, server, nameSpace, user, password, className, locator, services, set);
-    }
-    ~Stage()
-    {
-        objects.reset();
-        set.reset();
-        services.reset();
-        locator.reset();
+        locator = provider.CreateLocator();
+        services = locator->ConnectServer(server, nameSpace, user, password);
+        set = services->ExecQuery(u"SELECT * FROM "_s + className, kWql, kForwardOnly);
+        objects = set->NewEnum();
     }
 };
 

@@ -150,6 +150,11 @@ TEST(Evaluate, VerdictRules)
         {5, true, 100, 100, 36, 0xFFFFFFFFFFFFLL, kStateWarning},
         {5, false, 100, 100, 36, 100000, kStateOk},
         {6, true, 100, 100, 36, 100000, kStateOk}, // the raw rule is attribute 5's only
+        // Values no drive reports, from a damaged file: judged without overflow.
+        {1, true, 100, 100, INT32_MIN, 0, kStateOk},
+        {1, true, INT32_MIN, INT32_MIN, INT32_MAX, 0, kStateFailing},
+        {1, true, INT32_MAX, INT32_MAX, INT32_MAX, 0, kStateOk},
+        {4, true, INT32_MAX, INT32_MAX, -5, 0, kStateOk},
     };
     for (const Case &c : cases) {
         TDriveInformation d = DriveWithSlot(c.id, c.preFailure, c.current, c.worst, c.threshold, c.raw);

@@ -1,0 +1,239 @@
+// The drive reader over this computer's provider (on a fake sysfs tree with
+// real libatasmart blobs) and over recordings.
+#include "SectorBuilder.h"
+#include "TestSupport.h"
+#include "platform/FakeSysfs.h"
+
+#include "drivedata/WmiDriveReader.h"
+#include "platform/WmiProviders.h"
+#include "platform/WmiRecordings.h"
+#include "platform/linux/LocalWmiProvider.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace valmora;
+using valmora::platform::TLocalWmiProvider;
+
+namespace {
+
+std::optional<QByteArray> Blob(const char *drive)
+{
+    const QString fixtures = test::SharedFixtures();
+    if (fixtures.isEmpty())
+        return std::nullopt;
+    return test::ReadBytes(fixtures + u"/smart/"_s + QString::fromLatin1(drive) + u"/blob.bin"_s);
+}
+
+void WriteJson(const QString &path, const QJsonObject &object)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(object).toJson());
+}
+
+// Sectors handed over as they are, for recordings made without the fixtures.
+class FixedSource final : public platform::TSmartSource
+{
+public:
+    explicit FixedSource(QString path, platform::TSmartSectors sectors)
+        : m_path(std::move(path))
+        , m_sectors(std::move(sectors))
+    {
+    }
+    std::optional<platform::TSmartSectors> ReadSectors(const QString &devicePath) override
+    {
+        if (devicePath != m_path)
+            return std::nullopt;
+        return m_sectors;
+    }
+
+private:
+    QString m_path;
+    platform::TSmartSectors m_sectors;
+};
+
+platform::TSmartSectors FailingSectors()
+{
+    test::Sector data, thresholds;
+    data.Attribute(0, 1, 0x000F, 100, 100).Attribute(1, 5, 0x0033, 20, 20, {0x40, 0x01});
+    thresholds.Threshold(0, 1, 36).Threshold(1, 5, 36);
+    auto bytes = [](const test::Sector &s) {
+        return QByteArray(reinterpret_cast<const char *>(s.bytes.data()), 512);
+    };
+    return {bytes(data), bytes(thresholds)};
+}
+
+} // namespace
+
+TEST(LocalReading, FakeMachineWithARealAtaDrive)
+{
+    const auto blob = Blob("FUJITSU_MHY2120BH--0084000D");
+    if (!blob)
+        GTEST_SKIP() << "shared fixtures absent: no libatasmart blob";
+    test::FakeSysfs tree;
+    auto source = std::make_unique<platform::TAtaSmartBlobSource>();
+    source->Add(tree.dev() + u"/sda"_s, *blob);
+    TLocalWmiProvider provider(tree.sys(), tree.dev(), std::move(source));
+    TDriveList list;
+    EXPECT_EQ(ReadComputerDrives(provider, u"localhost"_s, list, QString(), QString()), kReadGood);
+    ASSERT_EQ(list.Count(), 4);
+    const TDriveInformation &sda = list.Items(1);
+    EXPECT_EQ(sda.Name, tree.dev() + u"/sda"_s);
+    EXPECT_EQ(sda.SerialNumber, u"K434T81257SL"_s);
+    EXPECT_EQ(sda.AttributeCount, 21);
+    EXPECT_EQ(sda.AttrId[20], 240);
+    EXPECT_EQ(sda.AttrThreshold[0], 46);
+    EXPECT_EQ(sda.TemperatureCurrent, 28);
+    EXPECT_FALSE(sda.HasFlaggedAttribute());
+    for (int i : {0, 2, 3})
+        EXPECT_EQ(list.Items(i).AttributeCount, 0);
+}
+
+TEST(LocalReading, NoSmartOrNoRights)
+{
+    test::FakeSysfs tree;
+    {
+        // Virtual and NVMe disks only report themselves: "S.M.A.R.T not supported".
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartBlobSource>());
+        TDriveList list;
+        EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString()), kReadNoSmart);
+        EXPECT_EQ(list.Count(), 4);
+        EXPECT_EQ(list.Items(3).Size, 536870912LL * 512);
+    }
+    if (::geteuid() != 0) {
+        // The real source on a device file that may not be opened.
+        QFile::setPermissions(tree.dev() + u"/sda"_s, QFileDevice::Permissions());
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartSource>());
+        TDriveList list;
+        EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString()), kReadNoSmart);
+        EXPECT_EQ(list.Count(), 4);
+    }
+}
+
+// record -> read gives the same drives as reading directly.
+TEST(Recordings, RoundTrip)
+{
+    test::FakeSysfs tree;
+    auto provider = [&] {
+        return TLocalWmiProvider(tree.sys(), tree.dev(),
+                                 std::make_unique<FixedSource>(tree.dev() + u"/sda"_s, FailingSectors()));
+    };
+    TLocalWmiProvider direct = provider();
+    TDriveList expected;
+    EXPECT_EQ(ReadComputerDrives(direct, u"PC7"_s, expected, QString(), QString()), kReadFlagged);
+
+    TLocalWmiProvider recorded = provider();
+    const QJsonObject recording = platform::RecordComputer(recorded, u"PC7"_s, QString(), QString());
+    test::ScopedSandbox sandbox;
+    WriteJson(sandbox.path(u"pc7.json"_s), recording); // found without regard to letter case
+
+    platform::TWmiRecordingProvider replay(sandbox.path());
+    TDriveList list;
+    EXPECT_EQ(ReadComputerDrives(replay, u"\\\\PC7"_s, list, u"u"_s, u"p"_s), kReadFlagged);
+    ASSERT_EQ(list.Count(), expected.Count());
+    for (int i = 0; i < list.Count(); ++i)
+        EXPECT_EQ(list.Items(i), expected.Items(i)) << i;
+    EXPECT_EQ(AttributeStateText(list.Items(1).AttrState[1]), u"Failing"_s);
+    // Null stays null: the USB stick has no serial number.
+    const QJsonArray media =
+        recording[u"Namespaces"_s][u"root\\CIMV2"_s][u"Classes"_s][u"Win32_PhysicalMedia"_s].toArray();
+    ASSERT_EQ(media.size(), 4);
+    EXPECT_TRUE(media[2].toObject().value(u"SerialNumber"_s).isNull());
+}
+
+TEST(Recordings, RecordedOutcomes)
+{
+    test::ScopedSandbox sandbox;
+    test::FakeSysfs tree;
+    TLocalWmiProvider local(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartBlobSource>());
+    const QJsonObject good = platform::RecordComputer(local, u"X"_s, QString(), QString());
+    // This machine's tree has no S.M.A.R.T. drive: the failure is recorded.
+    EXPECT_TRUE(good[u"Namespaces"_s][u"root\\WMI"_s][u"Classes"_s][u"MSStorageDriver_FailurePredictData"_s]
+                    .toObject()
+                    .contains(u"QueryError"_s));
+
+    QJsonObject refused = good;
+    QJsonObject namespaces = refused[u"Namespaces"_s].toObject();
+    namespaces[u"root\\CIMV2"_s] = QJsonObject{{u"ConnectError"_s, u"The RPC server is unavailable."_s}};
+    refused[u"Namespaces"_s] = namespaces;
+
+    WriteJson(sandbox.path(u"nosmart.json"_s), good);
+    WriteJson(sandbox.path(u"refused.json"_s), refused);
+    QFile damaged(sandbox.path(u"damaged.json"_s));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{ \"Namespaces\": ");
+    damaged.close();
+
+    struct Case
+    {
+        QString computer;
+        int result;
+        int drives;
+    };
+    for (const Case &c : {Case{u"nosmart"_s, kReadNoSmart, 4}, Case{u"refused"_s, kReadNoCimv2, 0},
+                          Case{u"damaged"_s, kReadNoCimv2, 0}, Case{u"missing"_s, kReadNoCimv2, 0},
+                          Case{u"../nosmart"_s, kReadNoCimv2, 0}}) {
+        platform::TWmiRecordingProvider replay(sandbox.path());
+        TDriveList list;
+        EXPECT_EQ(ReadComputerDrives(replay, c.computer, list, QString(), QString()), c.result)
+            << qPrintable(c.computer);
+        EXPECT_EQ(list.Count(), c.drives) << qPrintable(c.computer);
+    }
+}
+
+TEST(ProviderChoice, LocalRecordingsOrRemote)
+{
+    const QString host = QSysInfo::machineHostName();
+    for (const QString &name : {u"."_s, u"localhost"_s, u"LocalHost"_s, host, host.toUpper(), host.section(u'.', 0, 0)})
+        EXPECT_TRUE(platform::IsLocalComputerName(name)) << qPrintable(name);
+    for (const QString &name : {u"otherpc"_s, u"10.0.0.7"_s, u"localhost2"_s, QString()})
+        EXPECT_FALSE(platform::IsLocalComputerName(name)) << qPrintable(name);
+
+    test::ScopedSandbox sandbox;
+    EXPECT_NE(dynamic_cast<platform::TWmiRecordingProvider *>(
+                  platform::ChooseWmiProvider(u"localhost"_s, sandbox.path()).get()),
+              nullptr);
+    EXPECT_NE(dynamic_cast<TLocalWmiProvider *>(platform::ChooseWmiProvider(u"."_s, QString()).get()), nullptr);
+
+    // Remote computers cannot be reached yet: honestly "RPC server unavailable".
+    qunsetenv("VALMORA_RECORDINGS");
+    TDriveList list;
+    EXPECT_EQ(ReadComputerDrives(u"\\\\otherpc"_s, list, u"dom\\u"_s, u"p"_s), kReadNoCimv2);
+    EXPECT_EQ(list.ComputerName, u"\\\\otherpc"_s);
+    EXPECT_EQ(list.Count(), 0);
+    const auto remote = platform::ChooseWmiProvider(u"otherpc"_s, QString());
+    try {
+        remote->CreateLocator()->ConnectServer(u"otherpc"_s, u"root\\CIMV2"_s, QString(), QString());
+        ADD_FAILURE() << "a remote connection succeeded";
+    } catch (const wmi::EWmiError &e) {
+        EXPECT_TRUE(e.message().contains(u"otherpc"_s));
+    }
+
+    // $VALMORA_RECORDINGS points every name at the recordings.
+    qputenv("VALMORA_RECORDINGS", sandbox.path().toLocal8Bit());
+    EXPECT_EQ(platform::RecordingsFolderFromEnvironment(), sandbox.path());
+    qunsetenv("VALMORA_RECORDINGS");
+}
+
+TEST(Recordings, SampleComputers)
+{
+    platform::TWmiRecordingProvider replay(test::OwnFixture(u"drivedata/recordings"_s));
+    TDriveList failing;
+    EXPECT_EQ(ReadComputerDrives(replay, u"FAILING-PC"_s, failing, QString(), QString()), kReadFlagged);
+    ASSERT_EQ(failing.Count(), 1);
+    const TDriveInformation &d = failing.Items(0);
+    EXPECT_EQ(d.AttrId[1], 5);
+    EXPECT_EQ(d.AttrRaw[1], 320);
+    EXPECT_EQ(AttributeStateText(d.AttrState[1]), u"Failing"_s);
+    EXPECT_EQ(d.SerialNumber, u"     WD-WCAPW0493929"_s);
+    EXPECT_EQ(failing.ReadoutTime, 0); // no healthy drive: no readout time
+
+    TDriveList unreachable;
+    EXPECT_EQ(ReadComputerDrives(replay, u"UNREACHABLE-PC"_s, unreachable, QString(), QString()), kReadNoCimv2);
+    EXPECT_EQ(unreachable.Count(), 0);
+}
