@@ -285,6 +285,10 @@ TEST(NetworkParams, ReadsServersAndDomainFromTheResolverConfiguration)
     EXPECT_EQ(params.HostName(), LocalComputerName());
     EXPECT_TRUE(params.CurrentDnsServer().isEmpty());
     EXPECT_FALSE(params.EnableDns());
+
+    // A later "domain" line replaces the search list, as the resolver reads it.
+    writeResolvConf(sandbox, "search a.example\ndomain b.example\nnameserver 192.0.2.53\n");
+    EXPECT_EQ(TNetworkParams().DomainName(), u"b.example"_s);
 }
 
 TEST(NetworkParams, MissingFileOrNoServerLeavesEverythingEmpty)

@@ -4,7 +4,6 @@
 // from the "Computer" entry of its metadata, fetched over HTTP.
 #include "WsDiscovery.h"
 
-#include "foundation/LogSystem.h"
 #include "platform/NetworkEnumerator.h"
 
 #include <QHostAddress>
