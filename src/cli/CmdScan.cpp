@@ -1,4 +1,5 @@
 // valmora-cli scan: enumerate one computer source and list the names it finds.
+#include "CheckOutput.h"
 #include "CliCommand.h"
 
 #include "discovery/Computers.h"
@@ -8,6 +9,8 @@
 #include "foundation/Exception.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "platform/WmiProviders.h"
+#include "refresh/RefreshThread.h"
 
 #include <QHostAddress>
 
@@ -20,8 +23,10 @@ namespace valmora::cli {
 namespace {
 
 const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ranges A-B,...] [--dns-server ADDRESS[:PORT]]\n"
-                     "                        [--wait MS] --list\n\n"
-                     "Enumerates one computer source once and prints the names it finds, one per line.\n\n"
+                     "                        [--wait MS] [--recordings DIR] [--json] [--list]\n\n"
+                     "Runs one refresh cycle of a computer source: enumerates it, checks every computer\n"
+                     "it names as the monitor does (ping, drives, state) and saves their readouts, then\n"
+                     "prints each computer's state and drives. With --list it only prints the names.\n\n"
                      "  --source this|network|ip  this computer, the network neighbourhood (WS-Discovery),\n"
                      "                            or reverse DNS lookups over IPv4 ranges; default: the setting\n"
                      "  --ranges A-B,...          the IP ranges (an address alone is a range of one);\n"
@@ -29,8 +34,11 @@ const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ran
                      "  --dns-server ADDR[:PORT]  the DNS server of the lookups; default: the first server of\n"
                      "                            the resolver configuration\n"
                      "  --wait MS                 how long replies of the network are collected (default 3000)\n"
-                     "  --list                    print the names (checking them is not part of this command yet)\n\n"
-                     "Exit status: 0 listed, 1 the source could not be enumerated, 2 bad arguments.\n"_s;
+                     "  --recordings DIR          read the computers from DIR/<computer>.json (or $VALMORA_RECORDINGS)\n"
+                     "  --json                    the checked computers as JSON\n"
+                     "  --list                    print the names only, one per line\n\n"
+                     "Exit status: 0 every computer \"Good\" (or listed), 1 any is not, or the source could\n"
+                     "not be enumerated, 2 bad arguments.\n"_s;
 
 struct Arguments
 {
@@ -40,6 +48,8 @@ struct Arguments
     QString dnsServer;
     int waitMs = 3000;
     bool list = false;
+    bool json = false;
+    QString recordings = platform::RecordingsFolderFromEnvironment();
 };
 
 // "192.0.2.53", "192.0.2.53:5353", "[2001:db8::35]:5353" or "2001:db8::35".
@@ -122,6 +132,11 @@ int run(const QStringList &args)
             return ExitOk;
         } else if (arg == u"--list"_s) {
             a.list = true;
+        } else if (arg == u"--json"_s) {
+            a.json = true;
+        } else if (arg == u"--recordings"_s) {
+            if (!value(a.recordings))
+                return ExitUsage;
         } else if (arg == u"--source"_s) {
             if (!value(a.source))
                 return ExitUsage;
@@ -149,10 +164,6 @@ int run(const QStringList &args)
             return ExitUsage;
         }
     }
-    if (!a.list) {
-        PrintError(u"scan: checking the computers is not available in this command yet; use --list"_s);
-        return ExitUsage;
-    }
     if (a.source.isEmpty()) {
         const int kind = TOptions::ReadSearchKind();
         a.source = kind == 0 ? u"this"_s : kind == 2 ? u"ip"_s : u"network"_s;
@@ -160,21 +171,47 @@ int run(const QStringList &args)
 
     XLogSystem().SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
 
+    TRefreshThreadParts parts;
+    parts.Echo = CreateSystemIcmpEcho();
+    parts.ReadDrives = RecordingAwareReader(a.recordings);
+    parts.LocalComputerName = LocalComputerName();
+    const auto cycle = [&](int kind) {
+        TRefreshThread thread(std::move(parts));
+        thread.SetSearchKind(kind);
+        thread.DomainUser = TOptions::ReadUser();
+        thread.DomainPassword = TOptions::ReadUserP();
+        thread.DataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
+        thread.OnStatusText = [](const QString &text) {
+            if (!text.isEmpty())
+                PrintError(text);
+        };
+        const auto batch = thread.RunOneCycle();
+        return PrintCheckedComputers(batch->CheckedComputers, a.json);
+    };
+
     if (a.source == u"this"_s) {
-        TThisComputer source;
-        source.Refresh();
-        return listNames(source);
+        auto source = std::make_unique<TThisComputer>();
+        if (a.list) {
+            source->Refresh();
+            return listNames(*source);
+        }
+        parts.ThisComputerSource = std::move(source);
+        return cycle(0);
     }
     if (a.source == u"network"_s) {
         platform::TWsDiscoveryOptions options;
         options.collectMs = a.waitMs;
-        TNetworkNeigborhoodComputes source(platform::CreateNetworkEnumerator(options));
+        auto source = std::make_unique<TNetworkNeigborhoodComputes>(platform::CreateNetworkEnumerator(options));
         const LogEcho echo;
-        if (!source.Refresh()) {
-            PrintError(u"scan: the network neighbourhood cannot be enumerated: %1"_s.arg(source.OpenError()));
+        if (!a.list) {
+            parts.NetworkSource = std::move(source);
+            return cycle(1);
+        }
+        if (!source->Refresh()) {
+            PrintError(u"scan: the network neighbourhood cannot be enumerated: %1"_s.arg(source->OpenError()));
             return ExitFlagged;
         }
-        return listNames(source);
+        return listNames(*source);
     }
     if (a.source == u"ip"_s) {
         const QStringList ranges = a.rangesGiven ? a.ranges : TOptions::ReadIPRanges();
@@ -195,7 +232,8 @@ int run(const QStringList &args)
             }
         }
         const LogEcho echo;
-        TIPNetworkNeigborhoodComputes source;
+        auto owned = std::make_unique<TIPNetworkNeigborhoodComputes>();
+        TIPNetworkNeigborhoodComputes &source = *owned;
         if (!a.dnsServer.isEmpty()) {
             QString address;
             std::uint16_t port = 53;
@@ -210,6 +248,10 @@ int run(const QStringList &args)
             return ExitFlagged;
         }
         source.SetIPRanges(ranges);
+        if (!a.list) {
+            parts.IPSource = std::move(owned);
+            return cycle(2);
+        }
         source.Refresh();
         return listNames(source);
     }
@@ -217,7 +259,7 @@ int run(const QStringList &args)
     return ExitUsage;
 }
 
-CliRegistration reg{{u"scan"_s, u"enumerate a computer source and list the names"_s, &run}};
+CliRegistration reg{{u"scan"_s, u"run one refresh cycle of a computer source, or list its names"_s, &run}};
 
 } // namespace
 
