@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora {
@@ -44,17 +46,35 @@ bool allowedChar(QChar c)
 
 } // namespace
 
+TIPCharFilter::TIPCharFilter(QLineEdit *edit)
+    : QValidator(edit)
+    , m_accepted(edit->text())
+{
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { m_accepted = text; });
+}
+
 QValidator::State TIPCharFilter::validate(QString &input, int &pos) const
 {
-    QString kept;
+    // What the change put in lies between the part it kept at the front and
+    // the part it kept at the end; only that is filtered.
+    const qsizetype common = std::min(m_accepted.size(), input.size());
+    qsizetype head = 0;
+    while (head < common && m_accepted.at(head) == input.at(head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < common - head && m_accepted.at(m_accepted.size() - 1 - tail) == input.at(input.size() - 1 - tail))
+        ++tail;
+
+    QString kept = input.left(head);
     kept.reserve(input.size());
     int keptPos = pos;
-    for (qsizetype i = 0; i < input.size(); ++i) {
+    for (qsizetype i = head; i < input.size() - tail; ++i) {
         if (allowedChar(input.at(i)))
             kept += input.at(i);
         else if (i < pos)
             --keptPos;
     }
+    kept += input.right(tail);
     input = kept;
     pos = keptPos;
     return Acceptable;
@@ -109,8 +129,18 @@ QString TfrmIPRange::RangeText() const
 void TfrmIPRange::SetRangeText(const QString &range)
 {
     const qsizetype dash = range.indexOf(u'-');
-    edFirstIP->setText(dash < 0 ? QString() : range.left(dash));
-    edLastIP->setText(range.mid(dash + 1));
+    setUnfiltered(edFirstIP, dash < 0 ? QString() : range.left(dash));
+    setUnfiltered(edLastIP, range.mid(dash + 1));
+}
+
+void TfrmIPRange::setUnfiltered(QLineEdit *edit, const QString &text)
+{
+    // A stored range shows as it is stored; a character the filter would drop
+    // keeps OK disabled instead of quietly turning into another address.
+    const QValidator *filter = edit->validator();
+    edit->setValidator(nullptr);
+    edit->setText(text);
+    edit->setValidator(filter);
 }
 
 void TfrmIPRange::acOKUpdate()

@@ -12,14 +12,19 @@ class QPushButton;
 
 namespace valmora {
 
-// Lets only digits and "." into an address field: every other character, typed
-// or pasted, is dropped.
+// Lets only digits and "." into an address field: every other character typed
+// or pasted is dropped. Text that was already there stays as it is, so that a
+// range put into the field by the program shows unchanged.
 class TIPCharFilter final : public QValidator
 {
     Q_OBJECT
 public:
-    using QValidator::QValidator;
+    // Follows the edit's text; the filter is the edit's child.
+    explicit TIPCharFilter(QLineEdit *edit);
     State validate(QString &input, int &pos) const override;
+
+private:
+    QString m_accepted; // the edit's text before the change being validated
 };
 
 // Edits one IPv4 range, "first-last".
@@ -51,6 +56,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    static void setUnfiltered(QLineEdit *edit, const QString &text);
 };
 
 } // namespace valmora
