@@ -47,4 +47,38 @@ void WhenModal(std::function<void(T *)> act, bool *ran = nullptr)
     timer->start();
 }
 
+// While it lives, counts the dialogs of type T that are shown and closes each
+// one at once: for checking that code does not open such a dialog.
+class TShownCounter final : public QObject
+{
+public:
+    explicit TShownCounter(const QMetaObject &type)
+        : m_type(type)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~TShownCounter() override { qApp->removeEventFilter(this); }
+    int Count() const { return m_count; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->metaObject()->inherits(&m_type)) {
+            ++m_count;
+            QMetaObject::invokeMethod(static_cast<QDialog *>(watched), &QDialog::reject, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    const QMetaObject &m_type;
+    int m_count = 0;
+};
+
+template <class T>
+std::unique_ptr<TShownCounter> CountShown()
+{
+    return std::make_unique<TShownCounter>(T::staticMetaObject);
+}
+
 } // namespace valmora::test
