@@ -11,6 +11,8 @@
 #include <QPainterPath>
 #include <QPushButton>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora {
@@ -23,7 +25,7 @@ TUrlOpener &opener()
     return current;
 }
 
-const QString kRightsNotice = u"\u00A9 Quillmoor. All rights reserved."_s;
+const QString kRightsNotice = u"\u00A9 2026 Quillmoor"_s;
 
 } // namespace
 
@@ -114,16 +116,14 @@ TfrmAbout::TfrmAbout(QWidget *owner)
     lbNotice->setObjectName(u"lbNotice"_s);
     lbNotice->setFont(bold);
     lbNotice->move(152, 8);
-    lbNotice->setWordWrap(true);
-    lbNotice->setFixedWidth(width() - 152 - 4);
     lbNotice->adjustSize();
+    lbNotice->setToolTip(u"All rights reserved."_s);
 
     Label1 = new QLabel(QUrl(QString::fromUtf16(kProductSite)).host(), this);
     Label1->setObjectName(u"Label1"_s);
     Label1->setFont(bold);
     Label1->adjustSize();
-    // Below a notice that may have wrapped to a second line.
-    Label1->move(160, std::max(27, lbNotice->geometry().bottom() + 4));
+    Label1->move(160, 27);
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->setToolTip(QString::fromUtf16(kProductSite));
     Label1->installEventFilter(this);
@@ -131,6 +131,12 @@ TfrmAbout::TfrmAbout(QWidget *owner)
     btnClose = AddButton(this, u"btnClose"_s, u"Close"_s, QRect(61, 155, 75, 25));
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
     btnClose->setFocus();
+
+    // Where this machine's font is wider than the one the box was laid out
+    // for, the box grows rather than cutting the address off.
+    const int right = std::max(lbNotice->geometry().right(), Label1->geometry().right()) + 8;
+    if (right > width())
+        setFixedSize(right, height());
 }
 
 void TfrmAbout::Execute(QWidget *owner)

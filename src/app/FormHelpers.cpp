@@ -46,6 +46,20 @@ QLabel *EditLabel(QLineEdit *edit)
     return edit->parentWidget()->findChild<QLabel *>(edit->objectName() + u"Label"_s, Qt::FindDirectChildrenOnly);
 }
 
+void ShowAsStars(QLineEdit *edit)
+{
+    edit->setEchoMode(QLineEdit::Password);
+    // The style's own mask character is a bullet on most desktops.
+    edit->setStyleSheet(u"QLineEdit { lineedit-password-character: 42; }"_s);
+}
+
+void GrowToText(QWidget *widget)
+{
+    const int needed = widget->sizeHint().width();
+    if (needed > widget->width())
+        widget->resize(needed, widget->height());
+}
+
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry)
 {
     auto *button = new QPushButton(text, parent);

@@ -30,6 +30,13 @@ QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &l
 // The label that AddLabeledEdit put above the edit.
 QLabel *EditLabel(QLineEdit *edit);
 
+// The edit shows every character of its text as "*".
+void ShowAsStars(QLineEdit *edit);
+
+// Widens the widget to its text where this machine's font needs more room
+// than the place it was given; never narrows it.
+void GrowToText(QWidget *widget);
+
 // A push button at the given place that Enter does not press unless asked.
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry);
 

@@ -33,7 +33,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     gbImpersonation->setGeometry(0, 8, 393, 66);
     edDomainName = AddLabeledEdit(gbImpersonation, u"edDomainName"_s, u"User name"_s, QRect(10, 30, 241, 21));
     edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s, QRect(257, 30, 121, 21));
-    edDomainPassword->setEchoMode(QLineEdit::Password);
+    ShowAsStars(edDomainPassword);
 
     btnSave = AddButton(this, u"btnSave"_s, u"Save"_s, QRect(317, 341, 75, 25));
     btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(236, 341, 75, 25));
@@ -44,6 +44,8 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     chbMinimizeToTray = new QCheckBox(u"Hide in the tray"_s, this);
     chbMinimizeToTray->setObjectName(u"chbMinimizeToTray"_s);
     chbMinimizeToTray->setGeometry(174, 91, 137, 17);
+    GrowToText(chbRunatwindowsStart);
+    GrowToText(chbMinimizeToTray);
 
     rgTemperatureScale = new TRadioGroup(this, u"rgTemperatureScale"_s, u"Temperature scale"_s,
                                          {u"Celsius"_s, u"Fahrenheit"_s}, 2, QRect(8, 114, 380, 40));

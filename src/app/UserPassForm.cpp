@@ -24,7 +24,7 @@ TfrmUserPass::TfrmUserPass(QWidget *owner)
 
     edUser = AddLabeledEdit(this, u"edUser"_s, u"User name"_s, QRect(16, 24, 163, 21));
     edPassword = AddLabeledEdit(this, u"edPassword"_s, u"Password"_s, QRect(16, 64, 163, 21));
-    edPassword->setEchoMode(QLineEdit::Password);
+    ShowAsStars(edPassword);
     btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(23, 104, 75, 25));
     btnOK = AddButton(this, u"btnOK"_s, u"OK"_s, QRect(104, 104, 75, 25));
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);

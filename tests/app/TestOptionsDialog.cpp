@@ -112,7 +112,7 @@ void TestOptionsDialog::loadsEverySetting()
     QCOMPARE(dialog.rgTemperatureScale->ItemIndex(), 1);
     QCOMPARE(dialog.edDomainName->text(), u"DOMAIN\\admin"_s);
     QCOMPARE(dialog.edDomainPassword->text(), u"s3cret"_s);
-    QCOMPARE(dialog.edDomainPassword->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog.edDomainPassword->displayText(), u"******"_s);
     QCOMPARE(dialog.rgSearchKind->ItemIndex(), 2);
     QVERIFY(dialog.rgSearchKind->Item(2)->isChecked());
     QCOMPARE(dialog.rgSearchKind->Item(2)->text(), u"IP ranges"_s);

@@ -86,7 +86,7 @@ void TestUserPassDialog::okWithoutChangeKeepsTheFile()
             QCOMPARE(dialog->windowTitle(), u"Insert"_s);
             QCOMPARE(dialog->edUser->text(), m_pc1.UserName);
             QCOMPARE(dialog->edPassword->text(), m_pc1.Password); // the plain password
-            QCOMPARE(dialog->edPassword->echoMode(), QLineEdit::Password);
+            QCOMPARE(dialog->edPassword->displayText(), QString(m_pc1.Password.size(), u'*'));
             QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
         },
         &shown);
