@@ -21,7 +21,7 @@ packages=(
   qt6-base-dev libxkbcommon-dev libgl-dev
   libatasmart-dev libc-ares-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 dnsmasq-base wsdd xvfb xauth
+  iproute2 nftables dnsmasq-base wsdd xvfb xauth
 )
 
 install_missing() {
@@ -58,6 +58,13 @@ build_sanitized() {
     -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=ON
 }
 
+# The thread sanitizer checks the tests where two threads meet (label "threads").
+build_thread_checked() {
+  cmake -S "$here" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVALMORA_TSAN=ON \
+    -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=OFF >/dev/null
+  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests
+}
+
 case "$cmd" in
   build)
     install_missing
@@ -67,9 +74,13 @@ case "$cmd" in
     install_missing
     build_main
     build_sanitized
+    build_thread_checked
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    echo "== tests, sanitizer build =="
+    echo "== tests where threads meet, thread sanitizer =="
+    TSAN_OPTIONS="suppressions=$here/tools/tsan.supp halt_on_error=1" \
+      ctest --test-dir build-tsan -L threads --output-on-failure --timeout 600
+    echo "== tests, address and undefined-behaviour sanitizer build =="
     ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
     echo "== tests, normal build =="
     ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 600

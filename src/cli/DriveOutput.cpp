@@ -1,0 +1,175 @@
+#include "DriveOutput.h"
+
+#include "CliCommand.h"
+
+#include <QJsonDocument>
+#include <QLocale>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora::cli {
+
+QString AlignedTable(const QList<QStringList> &rows)
+{
+    QList<qsizetype> widths;
+    for (const QStringList &row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            if (widths.size() <= c)
+                widths.append(0);
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c)
+            line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+        text += line + u'\n';
+    }
+    return text;
+}
+
+QString AttributeTableText(const TDriveInformation &d)
+{
+    QList<QStringList> rows{{u"Id"_s, u"Pre-failure"_s, u"Bit 4"_s, u"Bit 3"_s, u"Current"_s, u"Worst"_s,
+                             u"Threshold"_s, u"Raw"_s, u"State"_s}};
+    auto yesNo = [](bool b) { return b ? u"yes"_s : u"no"_s; };
+    for (int s = 0; s < d.UsedSlots(); ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        rows.append({QString::number(d.AttrId[i]), yesNo(d.AttrPreFailure[i]), yesNo(d.AttrFlagBit4[i]),
+                     yesNo(d.AttrFlagBit3[i]), QString::number(d.AttrCurrent[i]), QString::number(d.AttrWorst[i]),
+                     QString::number(d.AttrThreshold[i]), QString::number(d.AttrRaw[i]),
+                     AttributeStateText(d.AttrState[i])});
+    }
+    if (rows.size() == 1)
+        return u"No S.M.A.R.T. attributes\n"_s;
+    return AlignedTable(rows);
+}
+
+QString TemperaturesText(const TDriveInformation &d)
+{
+    return u"Temperature: current %1 °C, worst %2 °C, low %3 °C\n"_s.arg(d.TemperatureCurrent)
+        .arg(d.TemperatureWorst)
+        .arg(d.TemperatureLow);
+}
+
+QString DriveText(const TDriveInformation &d)
+{
+    const QString size = d.Size > 0 ? u"%1 bytes (%2 GB)"_s.arg(d.Size).arg(
+                                          static_cast<double>(d.Size) / 1e9, 0, 'f', 1)
+                                    : QString::number(d.Size);
+    const QList<QStringList> identity{
+        {u"Model:"_s, d.Model},
+        {u"Manufacturer:"_s, d.Manufacturer},
+        {u"Serial number:"_s, d.SerialNumber},
+        {u"Firmware:"_s, d.FirmwareRevision},
+        {u"Interface:"_s, d.InterfaceType},
+        {u"Media:"_s, d.MediaType},
+        {u"Device ID:"_s, d.PNPDeviceID},
+        {u"Status:"_s, d.Status},
+        {u"Size:"_s, size},
+        {u"Geometry:"_s, u"%1 cylinders, %2 heads, %3 sectors per track, %4 bytes per sector"_s.arg(d.TotalCylinders)
+                             .arg(d.TotalHeads)
+                             .arg(d.SectorsPerTrack)
+                             .arg(d.BytesPerSector)},
+        {u"Partitions:"_s, QString::number(d.Partitions)},
+    };
+    QString text;
+    for (const QString &line : AlignedTable(identity).split(u'\n', Qt::SkipEmptyParts))
+        text += u"  "_s + line + u'\n';
+    text += u"  "_s + TemperaturesText(d);
+    for (const QString &line : AttributeTableText(d).split(u'\n', Qt::SkipEmptyParts))
+        text += u"  "_s + line + u'\n';
+    return text;
+}
+
+QString DriveListText(const TDriveList &list)
+{
+    const QJsonValue time = ReadoutTimeJson(list.ReadoutTime);
+    QString text = u"Computer: %1\n"_s.arg(list.ComputerName);
+    text += u"Readout: %1\n"_s.arg(time.isNull() ? u"No readouts"_s : DateTimeText(DateTimeToQt(list.ReadoutTime)));
+    text += u"Drives: %1\n"_s.arg(list.Count());
+    for (int i = 0; i < list.Count(); ++i) {
+        const TDriveInformation &d = list.Items(i);
+        text += u"\nDrive %1: %2%3\n"_s.arg(i + 1).arg(d.Name, d.HasFlaggedAttribute() ? u" (flagged)"_s : QString());
+        text += DriveText(d);
+    }
+    return text;
+}
+
+QJsonValue ReadoutTimeJson(TDateTime time)
+{
+    if (time == 0)
+        return QJsonValue::Null;
+    const QDateTime value = DateTimeToQt(time);
+    if (!value.isValid())
+        return QJsonValue::Null;
+    return value.toString(Qt::ISODateWithMs);
+}
+
+QJsonArray AttributesJson(const TDriveInformation &d)
+{
+    QJsonArray attributes;
+    for (int s = 0; s < d.UsedSlots(); ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        attributes.append(QJsonObject{
+            {u"AttrId"_s, d.AttrId[i]},
+            {u"AttrPreFailure"_s, d.AttrPreFailure[i]},
+            {u"AttrFlagBit4"_s, d.AttrFlagBit4[i]},
+            {u"AttrFlagBit3"_s, d.AttrFlagBit3[i]},
+            {u"AttrCurrent"_s, d.AttrCurrent[i]},
+            {u"AttrWorst"_s, d.AttrWorst[i]},
+            {u"AttrThreshold"_s, d.AttrThreshold[i]},
+            {u"AttrRaw"_s, static_cast<qint64>(d.AttrRaw[i])},
+            {u"AttrState"_s, d.AttrState[i]},
+        });
+    }
+    return attributes;
+}
+
+QJsonObject DriveJson(const TDriveInformation &d)
+{
+    return QJsonObject{
+        {u"BytesPerSector"_s, static_cast<qint64>(d.BytesPerSector)},
+        {u"FirmwareRevision"_s, d.FirmwareRevision},
+        {u"InterfaceType"_s, d.InterfaceType},
+        {u"Manufacturer"_s, d.Manufacturer},
+        {u"MediaType"_s, d.MediaType},
+        {u"Model"_s, d.Model},
+        {u"Name"_s, d.Name},
+        {u"Partitions"_s, static_cast<qint64>(d.Partitions)},
+        {u"PNPDeviceID"_s, d.PNPDeviceID},
+        {u"SectorsPerTrack"_s, static_cast<qint64>(d.SectorsPerTrack)},
+        {u"SerialNumber"_s, d.SerialNumber},
+        {u"Size"_s, static_cast<qint64>(d.Size)},
+        {u"Status"_s, d.Status},
+        {u"TotalCylinders"_s, static_cast<qint64>(d.TotalCylinders)},
+        {u"TotalHeads"_s, static_cast<qint64>(d.TotalHeads)},
+        {u"TotalSectors"_s, static_cast<qint64>(d.TotalSectors)},
+        {u"TotalTracks"_s, static_cast<qint64>(d.TotalTracks)},
+        {u"TracksPerCylinder"_s, static_cast<qint64>(d.TracksPerCylinder)},
+        {u"TemperatureCurrent"_s, d.TemperatureCurrent},
+        {u"TemperatureWorst"_s, d.TemperatureWorst},
+        {u"TemperatureLow"_s, d.TemperatureLow},
+        {u"AttributeCount"_s, d.AttributeCount},
+        {u"Attributes"_s, AttributesJson(d)},
+    };
+}
+
+QJsonObject DriveListJson(const TDriveList &list)
+{
+    QJsonArray drives;
+    for (int i = 0; i < list.Count(); ++i)
+        drives.append(DriveJson(list.Items(i)));
+    return QJsonObject{
+        {u"ComputerName"_s, list.ComputerName},
+        {u"ReadoutTime"_s, ReadoutTimeJson(list.ReadoutTime)},
+        {u"Drives"_s, drives},
+    };
+}
+
+void PrintJson(const QJsonObject &object)
+{
+    Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+}
+
+} // namespace valmora::cli

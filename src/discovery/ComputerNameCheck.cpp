@@ -1,0 +1,105 @@
+#include "ComputerNameCheck.h"
+
+#include "foundation/LogSystem.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora {
+
+namespace {
+
+// Characters a file name or an INI section name cannot hold.
+constexpr char16_t Forbidden[] = u":*?\"<>|[]=;";
+
+bool isInvisible(QChar c)
+{
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+QString ComputerNameProblem(const QString &name)
+{
+    const QString bare = name.startsWith(u"\\\\"_s) ? name.mid(2) : name;
+    if (bare.isEmpty())
+        return u"the name is empty"_s;
+    if (bare.toUtf8().size() > MaxComputerNameBytes)
+        return u"the name is longer than %1 bytes"_s.arg(MaxComputerNameBytes);
+    if (bare.contains(u"/"_s) || bare.contains(u"\\"_s))
+        return u"the name holds a path separator"_s;
+    if (bare.contains(u".."_s))
+        return u"the name holds \"..\""_s;
+    if (bare.front().isSpace() || bare.back().isSpace())
+        return u"the name begins or ends with a blank"_s;
+    for (qsizetype i = 0; i < bare.size(); ++i) {
+        const QChar c = bare.at(i);
+        if (c.isHighSurrogate() && i + 1 < bare.size() && bare.at(i + 1).isLowSurrogate()) {
+            ++i; // a character beyond the basic plane, written as a pair
+            continue;
+        }
+        if (c.category() == QChar::Other_Control)
+            return u"the name holds a control character"_s;
+        if (c == QChar::ReplacementCharacter || isInvisible(c))
+            return u"the name holds a character that is not printable"_s;
+        for (char16_t f : Forbidden)
+            if (f && c == QChar(f))
+                return u"the name holds the character \"%1\""_s.arg(c);
+    }
+    return QString();
+}
+
+bool AcceptComputerName(const QString &name, const QString &origin)
+{
+    const QString problem = ComputerNameProblem(name);
+    if (problem.isEmpty())
+        return true;
+    XLogSystem().LogException(
+        u"Computer name \"%1\" from %2 dropped: %3"_s.arg(PrintableName(name), origin, problem), LogPlace::ReverseLookup);
+    return false;
+}
+
+QString PrintableName(const QString &name)
+{
+    constexpr qsizetype Shown = 80;
+    QString out;
+    for (qsizetype i = 0; i < name.size() && i < Shown; ++i) {
+        const QChar c = name.at(i);
+        if (c.isSurrogate() || !isInvisible(c))
+            out += c;
+        else
+            out += u"\\x{%1}"_s.arg(c.unicode(), 0, 16);
+    }
+    if (name.size() > Shown)
+        out += u"…"_s;
+    return out;
+}
+
+QString AsciiLower(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + (u'a' - u'A'));
+    return out;
+}
+
+QString AsciiUpper(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - (u'a' - u'A'));
+    return out;
+}
+
+} // namespace valmora

@@ -1,0 +1,30 @@
+#pragma once
+
+// Computer names that come from outside (DNS answers, discovery replies, file
+// names in the data folder) later become file names and INI sections. Every
+// source passes them through this one check before it keeps them.
+
+#include <QString>
+
+namespace valmora {
+
+// Longest name, in bytes of UTF-8, that is kept.
+inline constexpr int MaxComputerNameBytes = 255;
+
+// Empty when the name may be kept, otherwise why not. A leading "\\" is allowed
+// and not counted; letters of every script are allowed.
+QString ComputerNameProblem(const QString &name);
+
+// True when the name may be kept; otherwise writes an exception entry naming
+// the name (made printable) and where it came from, and gives false.
+bool AcceptComputerName(const QString &name, const QString &origin);
+
+// The name with control and other invisible characters shown as \x{…}, cut to
+// a readable length: safe to put into one log line.
+QString PrintableName(const QString &name);
+
+// Lower-cases the ASCII letters only, as the sources store names.
+QString AsciiLower(const QString &text);
+QString AsciiUpper(const QString &text);
+
+} // namespace valmora

@@ -1,0 +1,239 @@
+#include "WmiDriveReader.h"
+
+#include "platform/WmiProviders.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora {
+
+namespace {
+
+const QString kCimv2 = u"root\\CIMV2"_s;
+const QString kWmi = u"root\\WMI"_s;
+const QString kWql = u"WQL"_s;
+constexpr int kForwardOnly = 32;
+constexpr int kThresholdBlock = 512;
+
+// Letters a to z only, as the device identifiers are compared.
+QString upperAscii(const QString &text)
+{
+    QString result = text;
+    for (QChar &c : result)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - (u'a' - u'A'));
+    return result;
+}
+
+// The first drive whose identifier, upper-cased, begins the instance's name.
+TDriveInformation *driveFor(TDriveList &list, const QString &instanceName)
+{
+    const QString name = upperAscii(instanceName);
+    for (int i = 0; i < list.Count(); ++i) {
+        TDriveInformation &d = list.Items(i);
+        if (!d.PNPDeviceID.isEmpty() && name.startsWith(upperAscii(d.PNPDeviceID)))
+            return &d;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<wmi::TWmiEnumerator> query(wmi::TWmiProvider &provider, const QString &server,
+                                           const QString &nameSpace, const QString &user, const QString &password,
+                                           const QString &className, std::unique_ptr<wmi::TWmiLocator> &locator,
+                                           std::unique_ptr<wmi::TWmiServices> &services,
+                                           std::unique_ptr<wmi::TWmiObjectSet> &set)
+{
+    locator = provider.CreateLocator();
+    services = locator->ConnectServer(server, nameSpace, user, password);
+    set = services->ExecQuery(u"SELECT * FROM "_s + className, kWql, kForwardOnly);
+    return set->NewEnum();
+}
+
+// One stage's hold on the platform: released in reverse order when the stage ends.
+struct Stage
+{
+    std::unique_ptr<wmi::TWmiLocator> locator;
+    std::unique_ptr<wmi::TWmiServices> services;
+    std::unique_ptr<wmi::TWmiObjectSet> set;
+    std::unique_ptr<wmi::TWmiEnumerator> objects;
+
+    Stage(wmi::TWmiProvider &provider, const QString &server, const QString &nameSpace, const QString &user,
+          const QString &password, const QString &className)
+    {
+        objects = query(provider, server, nameSpace, user, password, className, locator, services, set);
+    }
+    ~Stage()
+    {
+        objects.reset();
+        set.reset();
+        services.reset();
+        locator.reset();
+    }
+};
+
+template <typename Field, typename Read>
+void readProperty(Field &field, Read read)
+{
+    try {
+        field = read();
+    } catch (const std::exception &) {
+        // A property that cannot be read stays zero or empty.
+    }
+}
+
+} // namespace
+
+QString ReadResultText(int result)
+{
+    switch (result) {
+    case kReadGood:
+        return u"read; no drive flagged (Good)"_s;
+    case kReadNoCimv2:
+        return u"root\\CIMV2 could not be read (RPC server unavailable)"_s;
+    case kReadNoSmart:
+        return u"no S.M.A.R.T. data could be read (S.M.A.R.T not supported)"_s;
+    case kReadFlagged:
+        return u"read; at least one drive flagged (Suspected (available and unavailable))"_s;
+    default:
+        return u"unknown result"_s;
+    }
+}
+
+QString ServerName(const QString &computer)
+{
+    return computer.startsWith(u"\\\\"_s) ? computer.mid(2) : computer;
+}
+
+int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
+                       const QString &password)
+{
+    list.ClearDrives();
+    list.ComputerName = computer;
+    const QString server = ServerName(computer);
+    int result = kReadGood;
+
+    // Stage A: serial numbers, as lines "tag=serial".
+    QStringList serials;
+    try {
+        Stage stage(provider, server, kCimv2, user, password, u"Win32_PhysicalMedia"_s);
+        while (const auto object = stage.objects->Next()) {
+            try {
+                serials.append(object->ReadText(u"Tag"_s) + u'=' + object->ReadText(u"SerialNumber"_s));
+            } catch (const std::exception &) {
+                // An object that cannot be read is skipped.
+            }
+        }
+    } catch (const std::exception &) {
+        return kReadNoCimv2;
+    }
+
+    // Stage B: the drives.
+    try {
+        Stage stage(provider, server, kCimv2, user, password, u"Win32_DiskDrive"_s);
+        while (const auto object = stage.objects->Next()) {
+            auto d = std::make_unique<TDriveInformation>();
+            const wmi::TWmiObject &o = *object;
+            auto low32 = [&o](const QString &p) { return static_cast<std::uint32_t>(o.ReadInt64(p)); };
+            auto text = [&o](const QString &p) { return o.ReadText(p); };
+            readProperty(d->BytesPerSector, [&] { return low32(u"BytesPerSector"_s); });
+            readProperty(d->FirmwareRevision, [&] { return text(u"FirmwareRevision"_s); });
+            readProperty(d->InterfaceType, [&] { return text(u"InterfaceType"_s); });
+            readProperty(d->Manufacturer, [&] { return text(u"Manufacturer"_s); });
+            readProperty(d->MediaType, [&] { return text(u"MediaType"_s); });
+            readProperty(d->Model, [&] { return text(u"Model"_s); });
+            readProperty(d->Name, [&] { return text(u"Name"_s); });
+            readProperty(d->Partitions, [&] { return low32(u"Partitions"_s); });
+            readProperty(d->PNPDeviceID, [&] { return text(u"PNPDeviceID"_s); });
+            readProperty(d->SectorsPerTrack, [&] { return low32(u"SectorsPerTrack"_s); });
+            try {
+                const QString deviceId = o.ReadText(u"DeviceId"_s);
+                for (const QString &line : std::as_const(serials)) {
+                    const qsizetype eq = line.indexOf(u'=');
+                    if (line.left(eq).compare(deviceId, Qt::CaseInsensitive) == 0) {
+                        d->SerialNumber = line.mid(eq + 1);
+                        break;
+                    }
+                }
+            } catch (const std::exception &) {
+            }
+            readProperty(d->Size, [&] { return o.ReadInt64(u"Size"_s); });
+            readProperty(d->Status, [&] { return text(u"Status"_s); });
+            readProperty(d->TotalCylinders, [&] { return o.ReadInt64(u"TotalCylinders"_s); });
+            readProperty(d->TotalHeads, [&] { return low32(u"TotalHeads"_s); });
+            readProperty(d->TotalSectors, [&] { return o.ReadInt64(u"TotalSectors"_s); });
+            readProperty(d->TotalTracks, [&] { return o.ReadInt64(u"TotalTracks"_s); });
+            readProperty(d->TracksPerCylinder, [&] { return low32(u"TracksPerCylinder"_s); });
+            list.Add(std::move(d));
+        }
+    } catch (const std::exception &) {
+        return kReadNoCimv2;
+    }
+    serials.clear();
+
+    // Stage C: the S.M.A.R.T. data sectors.
+    result = kReadNoSmart;
+    try {
+        Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictData"_s);
+        std::vector<std::uint8_t> block;
+        while (const auto object = stage.objects->Next()) {
+            result = kReadGood;
+            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+            if (!drive)
+                continue;
+            const std::int32_t length = object->ReadInt32(u"Length"_s);
+            if (length <= 0)
+                throw wmi::EWmiError(u"Length %1"_s.arg(length));
+            // Filled element by element: a Length beyond the array fails at the
+            // array's end, before anything is decoded.
+            block.clear();
+            for (std::int32_t i = 0; i < length; ++i)
+                block.push_back(object->ReadArrayByte(u"VendorSpecific"_s, i));
+            DecodeAttributeData(*drive, block);
+        }
+    } catch (const std::exception &) {
+        return result;
+    }
+
+    // Stage D: the threshold sectors.
+    try {
+        Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictThresholds"_s);
+        std::array<std::uint8_t, kThresholdBlock> block{};
+        while (const auto object = stage.objects->Next()) {
+            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+            if (!drive)
+                continue;
+            for (int i = 0; i < kThresholdBlock; ++i)
+                block[static_cast<std::size_t>(i)] = object->ReadArrayByte(u"VendorSpecific"_s, i);
+            DecodeThresholdData(*drive, block);
+        }
+    } catch (const std::exception &) {
+        // The thresholds that did arrive are still judged: a drive already
+        // known to fail must not pass as healthy because a later drive's
+        // thresholds could not be read. The readout time stays where it was.
+        bool flagged = false;
+        for (int i = 0; i < list.Count(); ++i)
+            flagged = !EvaluateDrive(list.Items(i)) || flagged;
+        return flagged ? kReadFlagged : result;
+    }
+
+    if (list.Count() > 0)
+        result = EvaluateDrives(list) ? kReadGood : kReadFlagged;
+    return result;
+}
+
+int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password)
+{
+    try {
+        const auto provider = platform::ChooseWmiProvider(ServerName(computer));
+        return ReadComputerDrives(*provider, computer, list, user, password);
+    } catch (const std::exception &) {
+        list.ClearDrives();
+        list.ComputerName = computer;
+        return kReadNoCimv2;
+    }
+}
+
+} // namespace valmora

@@ -1,0 +1,34 @@
+#pragma once
+
+// Reads every physical drive of one computer through its management
+// instrumentation into a drive list, in four stages: serial numbers and drives
+// from root\CIMV2, S.M.A.R.T. data and thresholds from root\WMI.
+
+#include "drivedata/SmartTypes.h"
+#include "platform/Wmi.h"
+
+#include <QString>
+
+namespace valmora {
+
+// Result codes of ReadComputerDrives.
+inline constexpr int kReadGood = 0;         // read; no drive flagged
+inline constexpr int kReadNoCimv2 = 1;      // root\CIMV2 could not be read
+inline constexpr int kReadNoSmart = 2;      // no S.M.A.R.T. data could be read
+inline constexpr int kReadFlagged = 3;      // read; at least one drive flagged
+
+// What a result code means, in one line.
+QString ReadResultText(int result);
+
+// Empties list, sets its ComputerName to computer as given and fills it; the
+// connections go to computer without a leading "\\". Raises nothing: every
+// failure ends in the result code.
+int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
+                       const QString &password);
+// The same through the provider that answers for this computer (see ChooseWmiProvider).
+int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password);
+
+// The computer name without a leading "\\".
+QString ServerName(const QString &computer);
+
+} // namespace valmora

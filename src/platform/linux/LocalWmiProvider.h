@@ -1,0 +1,53 @@
+#pragma once
+
+// The management instrumentation of this computer on Linux: Win32_DiskDrive and
+// Win32_PhysicalMedia from sysfs, MSStorageDriver_FailurePredictData and
+// MSStorageDriver_FailurePredictThresholds as the raw S.M.A.R.T. sectors of the
+// ATA drives. The sysfs and /dev roots are parameters, so tests run it on a
+// small fake tree.
+
+#include "platform/Wmi.h"
+#include "platform/linux/SmartSource.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace valmora::platform {
+
+class TLocalWmiProvider final : public wmi::TWmiStaticProvider
+{
+public:
+    explicit TLocalWmiProvider(QString sysfsRoot = QStringLiteral("/sys"), QString devRoot = QStringLiteral("/dev"),
+                               std::unique_ptr<TSmartSource> smart = std::make_unique<TAtaSmartSource>());
+
+    void Connect(const QString &server, const QString &nameSpace, const QString &user,
+                 const QString &password) override;
+    wmi::TWmiInstances Query(const QString &server, const QString &nameSpace, const QString &user,
+                             const QString &password, const QString &query) override;
+
+    // One physical disk as sysfs describes it.
+    struct Disk
+    {
+        QString name;       // sda, nvme0n1, vda, ...
+        QString devicePath; // devRoot + "/" + name
+        wmi::TWmiInstance drive;
+        std::optional<QString> serial;
+        bool ata = false; // may answer S.M.A.R.T. commands (sd*, hd*)
+    };
+    std::vector<Disk> Disks() const;
+
+private:
+    wmi::TWmiInstances FailurePredict(bool thresholds);
+
+    QString m_sysfsRoot;
+    QString m_devRoot;
+    std::unique_ptr<TSmartSource> m_smart;
+    // The sectors read for the data query, kept for the thresholds query that
+    // follows it, so a reading opens every drive once.
+    std::optional<std::vector<std::pair<QString, TSmartSectors>>> m_sectors;
+};
+
+} // namespace valmora::platform

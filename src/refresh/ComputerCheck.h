@@ -1,0 +1,89 @@
+#pragma once
+
+// The check of one computer: ping, credentials, drive reading, state, save.
+
+#include "drivedata/SmartTypes.h"
+#include "platform/Icmp.h"
+
+#include <QCollator>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace valmora {
+
+// Computer states: also the groups of the computer list and the "State" of the state file.
+enum TComputerState : int {
+    StateSuspected = 1,
+    StateRpcUnavailable = 2,
+    StateSmartNotSupported = 3,
+    StateUnavailable = 4,
+    StateGood = 5,
+};
+
+// "Suspected (available and unavailable)", "RPC server unavailable", "S.M.A.R.T not
+// supported", "Computer unavailable", "Good"; empty for any other number.
+QString ComputerStateText(int state);
+
+// The state that a result of ReadComputerDrives gives: 0 → 5, 1 → 2, 2 → 3, 3 → 1.
+int StateFromReadResult(int result);
+
+// One checked computer on its way from the refresh thread to the window.
+class TAddedComputer
+{
+public:
+    explicit TAddedComputer(QString name)
+        : Name(std::move(name))
+    {
+    }
+    QString Name;
+    int State = 0;
+    TDriveList Drives;
+};
+
+using TCheckedComputers = std::vector<std::unique_ptr<TAddedComputer>>;
+
+// Orders checked computers: names upper-cased in ASCII only, then compared in
+// the user's locale. Each thread uses a comparer of its own.
+class TComputerComparer
+{
+public:
+    TComputerComparer();
+    int Compare(const TAddedComputer &left, const TAddedComputer &right) const;
+    int CompareNames(const QString &left, const QString &right) const;
+
+    void Sort(TCheckedComputers &list) const;
+    // Whether an entry comparing equal to the probe exists; index is the first
+    // entry not less than the probe.
+    bool BinarySearch(const TCheckedComputers &list, const QString &name, qsizetype &index) const;
+
+private:
+    QCollator m_collator;
+};
+
+// ReadComputerDrives as the check calls it: computer name, list, user, password → 0..3.
+using TReadDrives = std::function<int(const QString &, TDriveList &, const QString &, const QString &)>;
+
+// What a check needs of the thread that runs it.
+struct TCheckEnvironment
+{
+    TIdIcmpClient *PingClient = nullptr;
+    TReadDrives ReadDrives;
+    QString DomainUser;
+    QString DomainPassword;
+    QString DataFolder;        // with a trailing delimiter
+    QString LocalComputerName; // the credentials of the local computer are empty
+};
+
+// Appends exactly one TAddedComputer for the name to the list, whatever happens.
+// No echo reply: state 4. Otherwise the drives are read with the computer's own
+// credentials when usable, else the domain's (none for this computer), and the
+// state follows the reader's result. The drives are saved to DataFolder + host +
+// ".wci" (an empty list to the "!" side file, so the last good readout stays).
+// Any failure is logged with place 2001 and gives state 4.
+void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironment &environment);
+
+} // namespace valmora

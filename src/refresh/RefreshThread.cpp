@@ -1,0 +1,139 @@
+#include "RefreshThread.h"
+
+#include "discovery/Computers.h"
+#include "discovery/ComputersIP.h"
+#include "discovery/ThisComputer.h"
+#include "foundation/LogSystem.h"
+#include "foundation/Options.h"
+
+#include <algorithm>
+#include <chrono>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora {
+
+TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
+    : m_parts(std::move(parts))
+    , m_pingClient(std::move(m_parts.Echo))
+{
+    m_intervalMs = static_cast<unsigned>(std::max(TOptions::ReadInterval(), 0)) * 1000U;
+    const TComputerEvent deleted = [this](TNNBase &, const QString &name, bool &) { m_removed.append(name); };
+    for (TNNBase *source : std::initializer_list<TNNBase *>{m_parts.ThisComputerSource.get(), m_parts.NetworkSource.get(),
+                                                            m_parts.IPSource.get()})
+        if (source)
+            source->OnComputerDeleted = deleted;
+    SetSearchKind(1);
+}
+
+TRefreshThread::~TRefreshThread()
+{
+    Stop();
+}
+
+void TRefreshThread::SetSearchKind(int kind)
+{
+    // Only a hand-edited setting holds another value; the window falls back to
+    // the network neighbourhood then, and so does the thread.
+    m_searchKind = kind == 0 || kind == 2 ? kind : 1;
+    switch (m_searchKind) {
+    case 0:
+        m_source = m_parts.ThisComputerSource.get();
+        break;
+    case 2:
+        m_source = m_parts.IPSource.get();
+        break;
+    default:
+        m_source = m_parts.NetworkSource.get();
+        break;
+    }
+}
+
+void TRefreshThread::Resume()
+{
+    if (m_thread.joinable())
+        return;
+    m_thread = std::thread([this] { execute(); });
+}
+
+void TRefreshThread::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_terminated = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool TRefreshThread::Terminated() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_terminated;
+}
+
+bool TRefreshThread::wait(unsigned ms)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminated; });
+}
+
+void TRefreshThread::status(const QString &text)
+{
+    if (OnStatusText)
+        OnStatusText(text);
+}
+
+std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
+{
+    auto batch = std::make_shared<TCycleBatch>();
+    m_removed.clear();
+    if (m_source && m_source->Refresh()) {
+        XLogSystem().LogFormat(u"NB.Refresh %d"_s, {std::int64_t{m_source->ComputerCount()}}, 0);
+        if (m_source == m_parts.NetworkSource.get())
+            m_parts.NetworkSource->AddKnownComputers(DataFolder);
+        if (!Terminated()) {
+            TCheckEnvironment environment{&m_pingClient, m_parts.ReadDrives, DomainUser, DomainPassword, DataFolder,
+                                          m_parts.LocalComputerName};
+            const int count = m_source->ComputerCount();
+            for (int i = 0; i < count; ++i) {
+                const QString name = m_source->ComputerName(i);
+                XLogSystem().LogFormat(u"Komputer: %s"_s, {name}, 0);
+                status(u"Currently check: %1"_s.arg(name));
+                if (Terminated())
+                    break;
+                CheckComputer(name, batch->CheckedComputers, environment);
+            }
+        }
+    }
+    if (Terminated())
+        return nullptr;
+    status(QString());
+    TComputerComparer().Sort(batch->CheckedComputers);
+    batch->RemovedComputerNames = std::exchange(m_removed, {});
+    return batch;
+}
+
+void TRefreshThread::execute()
+{
+    XLogSystem().LogText(u"Execute start"_s, 0);
+    while (!Terminated()) {
+        if (m_refreshNow)
+            m_refreshNow = false;
+        else if (!wait(m_intervalMs >> 1))
+            break;
+        if (auto batch = cycle(); batch && OnCycleDone)
+            OnCycleDone(std::move(batch));
+        if (!wait(m_intervalMs))
+            break;
+        XLogSystem().LogText(u"Następne sprawdzanie komputerów"_s, 0);
+    }
+}
+
+std::shared_ptr<TCycleBatch> TRefreshThread::RunOneCycle()
+{
+    return cycle();
+}
+
+} // namespace valmora

@@ -1,0 +1,105 @@
+#pragma once
+
+// The background worker: an endless cycle of re-enumerating the chosen source,
+// checking every computer in turn and handing the finished batch over.
+
+#include "ComputerCheck.h"
+
+#include "discovery/NNBase.h"
+
+#include <QStringList>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace valmora {
+
+class TNetworkNeigborhoodComputes;
+class TIPNetworkNeigborhoodComputes;
+class TThisComputer;
+
+// What one complete cycle produced, handed over whole at its end: the checked
+// computers sorted by TComputerComparer, and the names that left the source.
+struct TCycleBatch
+{
+    TCheckedComputers CheckedComputers;
+    QStringList RemovedComputerNames;
+};
+
+// The thread's parts that touch the world, replaceable in tests.
+struct TRefreshThreadParts
+{
+    std::unique_ptr<TThisComputer> ThisComputerSource;
+    std::unique_ptr<TNetworkNeigborhoodComputes> NetworkSource;
+    std::unique_ptr<TIPNetworkNeigborhoodComputes> IPSource;
+    std::unique_ptr<TIcmpEcho> Echo;
+    TReadDrives ReadDrives;
+    QString LocalComputerName;
+
+    // The system's: real sources, ICMP and drive reader.
+    static TRefreshThreadParts System();
+};
+
+class TRefreshThread
+{
+public:
+    // Reads the interval from the settings ("Interval", at most 1800 s; a
+    // negative value counts as 0). The thread starts with Resume.
+    explicit TRefreshThread(TRefreshThreadParts parts = TRefreshThreadParts::System());
+    // Stops the thread in order (see Stop) and releases what it owns.
+    ~TRefreshThread();
+    TRefreshThread(const TRefreshThread &) = delete;
+    TRefreshThread &operator=(const TRefreshThread &) = delete;
+
+    // Set before Resume.
+    QString DomainUser;
+    QString DomainPassword;
+    QString DataFolder;
+    // Called in the refresh thread: the receiver must hand them on to its own
+    // thread (a queued call); the thread keeps nothing of what it hands over.
+    std::function<void(const QString &statusText)> OnStatusText;
+    std::function<void(std::shared_ptr<TCycleBatch> batch)> OnCycleDone;
+
+    // 0 this computer, 2 IP ranges, any other value the network neighbourhood.
+    void SetSearchKind(int kind);
+    int SearchKind() const { return m_searchKind; }
+    TNNBase *Source() { return m_source; }
+    unsigned IntervalMs() const { return m_intervalMs; }
+    void SetIntervalMs(unsigned intervalMs) { m_intervalMs = intervalMs; }
+
+    // Starts the cycle; the first one runs at once.
+    void Resume();
+    // Ends a wait at once; a check in progress finishes within its time-outs; no
+    // end of cycle is posted for an unfinished cycle. Returns when the thread ended.
+    void Stop();
+    bool Terminated() const;
+
+    // Runs exactly one cycle in the calling thread (no waits) and returns its batch.
+    std::shared_ptr<TCycleBatch> RunOneCycle();
+
+private:
+    void execute();
+    // Waits up to ms; false when a stop ended the wait.
+    bool wait(unsigned ms);
+    // One cycle's refresh and checks; nullptr when stopped before its end.
+    std::shared_ptr<TCycleBatch> cycle();
+    void status(const QString &text);
+
+    TRefreshThreadParts m_parts;
+    TIdIcmpClient m_pingClient;
+    TNNBase *m_source = nullptr;
+    int m_searchKind = 1;
+    unsigned m_intervalMs = 300000;
+    bool m_refreshNow = true;
+    QStringList m_removed; // filled by SourceComputerDeleted during Refresh
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_terminated = false;
+    std::thread m_thread;
+};
+
+} // namespace valmora

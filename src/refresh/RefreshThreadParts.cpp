@@ -1,0 +1,26 @@
+// The parts of the refresh thread that touch the world: kept apart so that tests
+// of the cycle link their own substitutes without them.
+#include "RefreshThread.h"
+
+#include "discovery/Computers.h"
+#include "discovery/ComputersIP.h"
+#include "discovery/ThisComputer.h"
+#include "drivedata/WmiDriveReader.h"
+
+namespace valmora {
+
+TRefreshThreadParts TRefreshThreadParts::System()
+{
+    TRefreshThreadParts parts;
+    parts.ThisComputerSource = std::make_unique<TThisComputer>();
+    parts.NetworkSource = std::make_unique<TNetworkNeigborhoodComputes>();
+    parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
+    parts.Echo = CreateSystemIcmpEcho();
+    parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password) {
+        return ReadComputerDrives(computer, list, user, password);
+    };
+    parts.LocalComputerName = valmora::LocalComputerName();
+    return parts;
+}
+
+} // namespace valmora

@@ -1,0 +1,334 @@
+#include "refresh/RefreshThread.h"
+#include "refresh/UserPass.h"
+
+#include "discovery/Computers.h"
+#include "discovery/ComputersIP.h"
+#include "discovery/ThisComputer.h"
+#include "foundation/Environment.h"
+#include "foundation/LogSystem.h"
+#include "foundation/TextFile.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace valmora;
+
+namespace {
+
+// An enumerator that answers every Refresh with the names it holds then; with
+// no list the network cannot be enumerated.
+// The names the network shows; the test changes them while the thread runs.
+struct NetworkNames
+{
+    void set(QStringList list)
+    {
+        std::lock_guard lock(mutex);
+        names = std::move(list);
+    }
+    QStringList get()
+    {
+        std::lock_guard lock(mutex);
+        return names;
+    }
+    std::mutex mutex;
+    QStringList names;
+};
+
+class ScriptedEnumerator final : public platform::TNetworkEnumerator
+{
+public:
+    explicit ScriptedEnumerator(std::shared_ptr<NetworkNames> names)
+        : m_names(std::move(names))
+    {
+    }
+    std::unique_ptr<platform::TNetworkEnumeration> Open(QString &error) override
+    {
+        if (!m_names) {
+            error = u"no network"_s;
+            return nullptr;
+        }
+        return std::make_unique<Enumeration>(m_names->get());
+    }
+
+private:
+    class Enumeration final : public platform::TNetworkEnumeration
+    {
+    public:
+        explicit Enumeration(QStringList names)
+            : m_names(std::move(names))
+        {
+        }
+        platform::TEnumBatch Next() override
+        {
+            platform::TEnumBatch batch;
+            if (!m_done) {
+                batch.result = static_cast<std::uint32_t>(platform::TEnumResult::Success);
+                batch.remoteNames = m_names;
+                m_done = true;
+            }
+            return batch;
+        }
+        bool Close() override { return true; }
+
+    private:
+        QStringList m_names;
+        bool m_done = false;
+    };
+    std::shared_ptr<NetworkNames> m_names;
+};
+
+// Answers pings from a table: echo, silence, or a name that does not resolve.
+class TableEcho final : public TIcmpEcho
+{
+public:
+    explicit TableEcho(std::map<QString, int> table)
+        : m_table(std::move(table))
+    {
+    }
+    TReplyStatus Echo(const QString &host, int packetSize, int timeoutMs) override
+    {
+        EXPECT_EQ(packetSize, 1024);
+        EXPECT_EQ(timeoutMs, 5000);
+        const auto it = m_table.find(host.toLower());
+        if (it == m_table.end() || it->second < 0)
+            throw EIcmpError(u"Cannot resolve host \"%1\""_s.arg(host));
+        TReplyStatus s;
+        s.ReplyStatusType = it->second ? TReplyStatusType::rsEcho : TReplyStatusType::rsTimeOut;
+        return s;
+    }
+
+private:
+    std::map<QString, int> m_table;
+};
+
+struct Call
+{
+    QString computer, user, password;
+};
+
+// A drive that the check saves: one per computer, with the computer's name as its model.
+int fakeRead(const QString &computer, TDriveList &list, int result)
+{
+    list.ClearDrives();
+    list.ComputerName = computer;
+    if (result != 1) {
+        auto drive = std::make_unique<TDriveInformation>();
+        drive->Model = computer;
+        list.Add(std::move(drive));
+    }
+    return result;
+}
+
+struct Harness
+{
+    test::ScopedSandbox box;
+    QString dataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
+    std::shared_ptr<NetworkNames> names = std::make_shared<NetworkNames>();
+    std::map<QString, int> results; // host → reader result
+    std::vector<Call> calls;
+    std::mutex callsMutex;
+
+    std::unique_ptr<TRefreshThread> make(std::map<QString, int> pings, const QString &local = u"Desk"_s)
+    {
+        TRefreshThreadParts parts;
+        parts.ThisComputerSource = std::make_unique<TThisComputer>();
+        parts.NetworkSource =
+            std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<ScriptedEnumerator>(names));
+        parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
+        parts.Echo = std::make_unique<TableEcho>(std::move(pings));
+        parts.ReadDrives = [this](const QString &computer, TDriveList &list, const QString &user,
+                                  const QString &password) {
+            {
+                std::lock_guard lock(callsMutex);
+                calls.push_back({computer, user, password});
+            }
+            return fakeRead(computer, list, results.count(computer.toLower()) ? results[computer.toLower()] : 0);
+        };
+        parts.LocalComputerName = local;
+        auto thread = std::make_unique<TRefreshThread>(std::move(parts));
+        thread->DomainUser = u"DOM\\admin"_s;
+        thread->DomainPassword = u"domain-secret"_s;
+        thread->DataFolder = dataFolder;
+        return thread;
+    }
+};
+
+} // namespace
+
+TEST(ComputerCheck, StatesCredentialsAndFilesOfOneCycle)
+{
+    Harness h;
+    h.names->set({u"\\\\zeta"_s, u"\\\\Alpha"_s, u"\\\\desk"_s, u"\\\\nosmart"_s, u"\\\\rpc"_s, u"\\\\silent"_s,
+                u"\\\\ghost"_s, u"\\\\own"_s});
+    h.results = {{u"zeta"_s, 3}, {u"nosmart"_s, 2}, {u"rpc"_s, 1}};
+    WriteUserPass(h.dataFolder, u"OWN"_s, {u"own-user"_s, u"own-pass"_s});
+    WriteUserPass(h.dataFolder, u"alpha"_s, {u"half"_s, QString()}); // not usable
+    // A good readout of "silent" from an earlier cycle must survive its silence.
+    {
+        TDriveList earlier;
+        fakeRead(u"silent"_s, earlier, 0);
+        earlier.SaveToFile(h.dataFolder + u"silent.wci"_s);
+    }
+    const QByteArray silentBefore = *ReadWholeFile(h.dataFolder + u"silent.wci"_s);
+
+    auto thread = h.make({{u"zeta"_s, 1}, {u"alpha"_s, 1}, {u"desk"_s, 1}, {u"nosmart"_s, 1}, {u"rpc"_s, 1},
+                          {u"silent"_s, 0}, {u"own"_s, 1}});
+    QStringList statuses;
+    thread->OnStatusText = [&](const QString &t) { statuses.append(t); };
+    auto batch = thread->RunOneCycle();
+    ASSERT_TRUE(batch);
+
+    std::map<QString, int> states;
+    QStringList order;
+    for (const auto &entry : batch->CheckedComputers) {
+        states[entry->Name] = entry->State;
+        order.append(entry->Name);
+    }
+    EXPECT_EQ(order, (QStringList{u"Alpha"_s, u"desk"_s, u"ghost"_s, u"nosmart"_s, u"own"_s, u"rpc"_s, u"silent"_s,
+                                  u"zeta"_s}));
+    const std::map<QString, int> expected{{u"zeta"_s, StateSuspected},         {u"Alpha"_s, StateGood},
+                                          {u"desk"_s, StateGood},              {u"nosmart"_s, StateSmartNotSupported},
+                                          {u"rpc"_s, StateRpcUnavailable},     {u"silent"_s, StateUnavailable},
+                                          {u"ghost"_s, StateUnavailable},      {u"own"_s, StateGood}};
+    EXPECT_EQ(states, expected);
+
+    std::map<QString, std::pair<QString, QString>> credentials;
+    for (const Call &c : h.calls)
+        credentials[c.computer] = {c.user, c.password};
+    EXPECT_EQ(credentials[u"desk"_s], std::make_pair(QString(), QString())) << "the local computer, any case";
+    EXPECT_EQ(credentials[u"own"_s], std::make_pair(u"own-user"_s, u"own-pass"_s));
+    EXPECT_EQ(credentials[u"Alpha"_s], std::make_pair(u"DOM\\admin"_s, u"domain-secret"_s));
+    EXPECT_EQ(credentials.count(u"silent"_s), 0u) << "no reading without an echo reply";
+
+    // Files: readouts for the read ones, the side file for the silent one, whose
+    // last good readout stays byte for byte.
+    EXPECT_TRUE(QFile::exists(h.dataFolder + u"zeta.wci"_s));
+    EXPECT_TRUE(QFile::exists(h.dataFolder + u"nosmart.wci"_s));
+    EXPECT_TRUE(QFile::exists(h.dataFolder + u"silent.wci!"_s));
+    EXPECT_EQ(*ReadWholeFile(h.dataFolder + u"silent.wci"_s), silentBefore);
+    EXPECT_FALSE(QFile::exists(h.dataFolder + u"ghost.wci"_s));
+
+    EXPECT_EQ(statuses.size(), 9);
+    EXPECT_EQ(statuses.first(), u"Currently check: Alpha"_s);
+    EXPECT_EQ(statuses.last(), QString());
+}
+
+TEST(ComputerCheck, FailuresAreLoggedWithoutThePassword)
+{
+    Harness h;
+    TXLogSystem &log = XLogSystem();
+    log.SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Log"_s));
+    log.SetEnabled(true);
+    h.names->set({u"\\\\ghost"_s, u"\\\\pc"_s});
+    auto thread = h.make({{u"pc"_s, 1}});
+    auto batch = thread->RunOneCycle();
+    log.SetEnabled(false);
+    ASSERT_EQ(batch->CheckedComputers.size(), 2u);
+    const QString text = log.Lines().join(u'\n');
+    EXPECT_TRUE(text.contains(u"Place: 2001. Cannot resolve host \"ghost\""_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"User:  Pass: ********"_s)) << text.toStdString();
+    EXPECT_FALSE(text.contains(u"domain-secret"_s));
+    EXPECT_TRUE(text.contains(u"NB.Refresh 2"_s));
+    EXPECT_TRUE(text.contains(u"Komputer: pc"_s));
+}
+
+TEST(ComputerComparer, AsciiUpperThenLocale)
+{
+    TComputerComparer c;
+    EXPECT_EQ(c.CompareNames(u"pc1"_s, u"PC1"_s), 0);
+    EXPECT_EQ(c.CompareNames(u"a"_s, u"B"_s), -1);
+    EXPECT_EQ(c.CompareNames(u"b"_s, u"A"_s), 1);
+    EXPECT_NE(c.CompareNames(u"é"_s, u"É"_s), 0) << "only ASCII letters are upper-cased";
+    TCheckedComputers list;
+    for (const QString &n : {u"pc3"_s, u"PC1"_s, u"pc2"_s})
+        list.push_back(std::make_unique<TAddedComputer>(n));
+    c.Sort(list);
+    qsizetype index = -1;
+    EXPECT_TRUE(c.BinarySearch(list, u"pc2"_s, index));
+    EXPECT_EQ(index, 1);
+    EXPECT_FALSE(c.BinarySearch(list, u"pc25"_s, index));
+    EXPECT_EQ(index, 2);
+}
+
+TEST(RefreshThread, CyclesHandOverWholeBatchesAndStopAtOnce)
+{
+    Harness h;
+    h.names->set({u"\\\\a"_s, u"\\\\b"_s});
+    auto thread = h.make({{u"a"_s, 1}, {u"b"_s, 1}});
+    thread->SetIntervalMs(0); // cycles follow each other without pause
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::shared_ptr<TCycleBatch>> batches;
+    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch> b) {
+        std::lock_guard lock(m);
+        batches.push_back(std::move(b));
+        cv.notify_all();
+    };
+    thread->Resume();
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return batches.size() >= 2; }));
+        // "a" leaves the network.
+        h.names->set({u"\\\\b"_s});
+    }
+    {
+        std::unique_lock lock(m);
+        const std::size_t seen = batches.size();
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return batches.size() >= seen + 2; }));
+    }
+    thread->Stop();
+    std::lock_guard lock(m);
+    EXPECT_EQ(batches.front()->CheckedComputers.size(), 2u);
+    EXPECT_TRUE(batches.front()->RemovedComputerNames.isEmpty());
+    // The network no longer shows "a", so every later cycle reports it removed;
+    // it has an information file, so the same cycle adds it back and checks it.
+    EXPECT_EQ(batches.back()->RemovedComputerNames, QStringList{u"\\\\a"_s});
+    EXPECT_EQ(batches.back()->CheckedComputers.size(), 2u);
+    EXPECT_EQ(batches.back()->CheckedComputers.front()->Name, u"a"_s);
+}
+
+TEST(RefreshThread, StopEndsALongWaitAtOnce)
+{
+    Harness h;
+    auto thread = h.make({});
+    thread->SetIntervalMs(3600 * 1000);
+    std::atomic<int> cycles{0};
+    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) { ++cycles; };
+    thread->Resume();
+    for (int i = 0; i < 200 && cycles == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(cycles, 1) << "the first cycle runs at once, even for an empty source";
+    const auto started = std::chrono::steady_clock::now();
+    thread->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(cycles, 1);
+}
+
+TEST(RefreshThread, SourceByKindAndFailedRefreshStillEndsTheCycle)
+{
+    Harness h;
+    h.names.reset(); // the network cannot be enumerated
+    auto thread = h.make({});
+    const std::pair<int, int> kinds[] = {{0, 0}, {1, 1}, {2, 2}, {7, 1}, {-1, 1}};
+    for (auto [kind, used] : kinds) {
+        thread->SetSearchKind(kind);
+        EXPECT_EQ(thread->SearchKind(), used) << kind;
+        EXPECT_NE(thread->Source(), nullptr);
+    }
+    thread->SetSearchKind(1);
+    QStringList statuses;
+    thread->OnStatusText = [&](const QString &t) { statuses.append(t); };
+    auto batch = thread->RunOneCycle();
+    ASSERT_TRUE(batch) << "an empty batch is still handed over";
+    EXPECT_TRUE(batch->CheckedComputers.empty());
+    EXPECT_EQ(statuses, QStringList{QString()});
+}
