@@ -2,6 +2,8 @@
 
 #include "FormHelpers.h"
 
+#include "discovery/ComputersIP.h"
+
 #include <QAction>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -14,30 +16,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace valmora {
 
 namespace {
-
-// TEMPORARY, to be replaced by IsValidIP and TRange of discovery/ComputersIP.h
-// as soon as that unit is on the main branch.
-bool localIsValidIP(const QString &text)
-{
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4)
-        return false;
-    for (const QString &part : parts) {
-        bool ok = false;
-        part.toInt(&ok);
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-std::uint32_t localAddressValue(const QString &text)
-{
-    std::uint32_t value = 0;
-    for (const QString &part : text.split(u'.'))
-        value = (value << 8) | (static_cast<std::uint32_t>(part.toInt()) & 0xFFu);
-    return value;
-}
 
 bool allowedChar(QChar c)
 {
@@ -145,10 +123,9 @@ void TfrmIPRange::setUnfiltered(QLineEdit *edit, const QString &text)
 
 void TfrmIPRange::acOKUpdate()
 {
-    const QString first = edFirstIP->text();
-    const QString last = edLastIP->text();
-    acOK->setEnabled(localIsValidIP(first) && localIsValidIP(last)
-                     && localAddressValue(last) >= localAddressValue(first));
+    // Both addresses valid makes the range text one the scan can parse; a
+    // range that ends below its start would be rejected by the scan.
+    acOK->setEnabled(IsValidIP(edFirstIP->text()) && IsValidIP(edLastIP->text()) && !TRange(RangeText()).IsReversed());
 }
 
 void TfrmIPRange::keyPressEvent(QKeyEvent *event)
