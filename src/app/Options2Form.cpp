@@ -59,9 +59,8 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     lbxRange = new QListWidget(GroupBox1);
     lbxRange->setObjectName(u"lbxRange"_s);
     lbxRange->setSelectionMode(QAbstractItemView::SingleSelection);
-    // Aligned to the group's left edge, below its caption, 279 wide.
-    const QRect inside = GroupBox1->contentsRect();
-    lbxRange->setGeometry(inside.left() + 2, 15, 279, GroupBox1->height() - 15 - 2);
+    // Along the group's left edge, inside its frame and below its caption, 279 wide.
+    lbxRange->setGeometry(2, 15, 279, GroupBox1->height() - 15 - 2);
     btnAdd = AddButton(GroupBox1, u"btnAdd"_s, u"Add"_s, QRect(295, 16, 75, 25));
     btnEdit = AddButton(GroupBox1, u"btnEdit"_s, u"Edit"_s, QRect(295, 47, 75, 25));
     btnDelete = AddButton(GroupBox1, u"btnDelete"_s, u"Delete"_s, QRect(295, 77, 75, 25));
