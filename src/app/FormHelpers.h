@@ -1,0 +1,68 @@
+#pragma once
+
+// Small pieces the program's windows are built from: the dialog font, edits
+// with a label above them, radio groups in columns, buttons that follow an
+// action.
+
+#include <QButtonGroup>
+#include <QFont>
+#include <QGroupBox>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace valmora {
+
+// Tahoma 8 pt, the font of every window of the program.
+QFont FormFont();
+
+// An edit at the given place with its label just above it, both children of
+// parent. The label's object name is the edit's followed by "Label".
+QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &label, const QRect &geometry);
+
+// The label that AddLabeledEdit put above the edit.
+QLabel *EditLabel(QLineEdit *edit);
+
+// The edit shows every character of its text as "*".
+void ShowAsStars(QLineEdit *edit);
+
+// Widens the widget to its text where this machine's font needs more room
+// than the place it was given; never narrows it.
+void GrowToText(QWidget *widget);
+
+// A push button at the given place that Enter does not press unless asked.
+QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry);
+
+// The button shows the action's text and enabled state from now on, and
+// pressing it triggers the action.
+void LinkButtonToAction(QPushButton *button, QAction *action);
+
+// A framed group of radio buttons laid out in columns, one of which is chosen.
+// The items are numbered from 0 in the order given; ItemIndex is -1 while none
+// is chosen.
+class TRadioGroup : public QGroupBox
+{
+    Q_OBJECT
+public:
+    TRadioGroup(QWidget *parent, const QString &name, const QString &caption, const QStringList &items,
+                int columns, const QRect &geometry);
+
+    int ItemIndex() const;
+    // An index beyond the items chooses the last one; a negative one chooses none.
+    void SetItemIndex(int index);
+    int Count() const;
+    QRadioButton *Item(int index) const;
+
+private:
+    QButtonGroup m_buttons;
+    QList<QRadioButton *> m_items;
+};
+
+} // namespace valmora
