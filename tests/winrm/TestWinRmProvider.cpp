@@ -13,6 +13,10 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -240,31 +244,35 @@ TEST(WinRmTransport, PlainHttpNeverCarriesAPasswordOrAnUnencryptedBody)
 TEST(WinRmNtlm, FullReadIsEncryptedOnOneConnection)
 {
     REQUIRE_NTLM()
-    auto rec = recordings(1); // one instance per page: every stage pulls
-    auto e = endpoint(TWinRmTestEndpoint::ESecurity::Gss, *rec);
-    auto provider = CreateRemoteProvider(optionsFor(*e));
+    // Every class in the Enumerate answer, as on a real computer; then one
+    // instance per page, so that every stage pulls.
+    for (const int perPage : {10, 1}) {
+        SCOPED_TRACE(perPage);
+        auto rec = recordings(perPage);
+        auto e = endpoint(TWinRmTestEndpoint::ESecurity::Gss, *rec);
+        auto provider = CreateRemoteProvider(optionsFor(*e));
 
-    QElapsedTimer clock;
-    clock.start();
-    const TReadout r = readFourStages(*provider, u"127.0.0.1"_s, ntlmUser, ntlmPassword);
-    const qint64 ms = clock.elapsed();
-    expectRecordedDrives(r);
+        QElapsedTimer clock;
+        clock.start();
+        const TReadout r = readFourStages(*provider, u"127.0.0.1"_s, ntlmUser, ntlmPassword);
+        const qint64 ms = clock.elapsed();
+        expectRecordedDrives(r);
 
-    EXPECT_EQ(e->Connections(), 1);
-    EXPECT_EQ(e->Mechanisms(), QStringList{u"NTLM"_s});
-    EXPECT_TRUE(e->Violations().isEmpty()) << e->Violations().join(u"; "_s).toStdString();
-    EXPECT_TRUE(rec->Problems().isEmpty()) << rec->Problems().join(u"; "_s).toStdString();
-    EXPECT_EQ(rec->Enumerates(), 4);
-    EXPECT_EQ(rec->Pulls(), 4); // two instances per class, one per page
-    EXPECT_EQ(e->SealedRequests(), rec->Enumerates() + rec->Pulls() + rec->Releases());
-    EXPECT_EQ(e->Requests(), e->SealedRequests() + 2); // the two legs of the NTLM handshake
-    const QByteArray wire = e->Wire();
-    EXPECT_FALSE(wire.contains("Win32_") || wire.contains("SELECT") || wire.contains("Envelope"));
-    EXPECT_FALSE(wire.contains(ntlmPassword.toUtf8()));
-    std::cout << "[ figures  ] NTLM four-stage read: " << e->Requests() << " round trips, " << e->Connections()
-              << " connection, " << ms << " ms\n";
-    ::testing::Test::RecordProperty("round_trips", e->Requests());
-    ::testing::Test::RecordProperty("wall_ms", static_cast<int>(ms));
+        EXPECT_EQ(e->Connections(), 1);
+        EXPECT_EQ(e->Mechanisms(), QStringList{u"NTLM"_s});
+        EXPECT_TRUE(e->Violations().isEmpty()) << e->Violations().join(u"; "_s).toStdString();
+        EXPECT_TRUE(rec->Problems().isEmpty()) << rec->Problems().join(u"; "_s).toStdString();
+        EXPECT_EQ(rec->Enumerates(), 4);
+        EXPECT_EQ(rec->Pulls(), perPage == 1 ? 4 : 0); // two instances per class
+        EXPECT_EQ(rec->Releases(), 0);
+        EXPECT_EQ(e->SealedRequests(), rec->Enumerates() + rec->Pulls());
+        EXPECT_EQ(e->Requests(), e->SealedRequests() + 2); // the two legs of the NTLM handshake
+        const QByteArray wire = e->Wire();
+        EXPECT_FALSE(wire.contains("Win32_") || wire.contains("SELECT") || wire.contains("Envelope"));
+        EXPECT_FALSE(wire.contains(ntlmPassword.toUtf8()));
+        std::cout << "[ figures  ] NTLM four-stage read, " << perPage << " per page: " << e->Requests()
+                  << " round trips, " << e->Connections() << " connection, " << ms << " ms\n";
+    }
 }
 
 TEST(WinRmNtlm, RefusedCredentialsFailTheConnection)
@@ -443,4 +451,82 @@ TEST_F(WinRmKerberos, RefusedPasswordFailsWithoutTouchingTheComputer)
     EXPECT_THROW(provider->CreateLocator()->ConnectServer(u"localhost"_s, u"root\\CIMV2"_s, user(), u"wrong"_s),
                  EWmiError);
     EXPECT_EQ(e->Requests(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// HTTPS: certificates verified, Basic allowed.
+
+class WinRmHttps : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = std::make_unique<QTemporaryDir>();
+        const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
+        if (openssl.isEmpty()) {
+            s_why = u"the openssl program is not installed"_s;
+            return;
+        }
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(openssl, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, key(),
+                          u"-out"_s, cert(), u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=localhost"_s, u"-addext"_s,
+                          u"subjectAltName=DNS:localhost"_s});
+        if (!p.waitForFinished(30000) || p.exitCode() != 0)
+            s_why = u"no test certificate: "_s + QString::fromLocal8Bit(p.readAll());
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+    void SetUp() override
+    {
+        if (!s_why.isEmpty())
+            GTEST_SKIP() << s_why.toStdString();
+    }
+    static QString cert() { return s_dir->path() + u"/cert.pem"_s; }
+    static QString key() { return s_dir->path() + u"/key.pem"_s; }
+
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline QString s_why;
+};
+
+TEST_F(WinRmHttps, BasicOverVerifiedTls)
+{
+    auto rec = recordings(1);
+    TWinRmTestEndpoint e(TWinRmTestEndpoint::ESecurity::Plain, [&](const QByteArray &soap) { return rec->Answer(soap); },
+                         cert(), key());
+    e.SetBasicAccount("admin", "Tls-Secret-3");
+    TWinRmOptions o = optionsFor(e);
+    o.https = true;
+    o.caFile = cert();
+    o.auth = EAuthMethod::Basic;
+    {
+        auto provider = CreateRemoteProvider(o);
+        expectRecordedDrives(readFourStages(*provider, u"localhost"_s, u"admin"_s, u"Tls-Secret-3"_s));
+        EXPECT_EQ(e.Connections(), 1);
+        EXPECT_EQ(e.AuthFailures(), 0);
+    } // the endpoint serves one connection at a time: close this one
+
+    auto other = CreateRemoteProvider(o);
+    auto services = other->CreateLocator()->ConnectServer(u"localhost"_s, u"root\\CIMV2"_s, u"admin"_s, u"wrong"_s);
+    try {
+        services->ExecQuery(u"SELECT * FROM Win32_DiskDrive"_s, u"WQL"_s, 32);
+        ADD_FAILURE() << "a refused password must raise";
+    } catch (const EWmiError &err) {
+        EXPECT_TRUE(err.message().contains(u"Access denied"_s)) << err.what();
+    }
+}
+
+TEST_F(WinRmHttps, UntrustedCertificateStopsBeforeAnyRequest)
+{
+    auto rec = recordings(1);
+    TWinRmTestEndpoint e(TWinRmTestEndpoint::ESecurity::Plain, [&](const QByteArray &soap) { return rec->Answer(soap); },
+                         cert(), key());
+    TWinRmOptions o = optionsFor(e);
+    o.https = true; // the system's authorities do not know the test certificate
+    o.auth = EAuthMethod::Basic;
+    auto provider = CreateRemoteProvider(o);
+    EXPECT_THROW(readFourStages(*provider, u"localhost"_s, u"admin"_s, u"Tls-Secret-3"_s), EWmiError);
+    EXPECT_EQ(e.Requests(), 0);
+    for (int i = 0; i < 100 && e.TlsFailures() == 0; ++i)
+        QThread::msleep(20);
+    EXPECT_GE(e.TlsFailures(), 1);
 }

@@ -9,6 +9,9 @@
 
 #include <QXmlStreamReader>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,17 +40,34 @@ const char *reasonPhrase(int status)
     }
 }
 
-bool sendAll(int fd, const QByteArray &data)
+// One accepted connection, with or without TLS.
+struct Connection
 {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.constData() + sent, static_cast<size_t>(data.size() - sent), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += n;
+    int fd;
+    SSL *ssl = nullptr;
+    ~Connection()
+    {
+        if (ssl) {
+            SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
     }
-    return true;
-}
+    bool pending() const { return ssl && SSL_pending(ssl) > 0; }
+    ssize_t read(char *buffer, int size) { return ssl ? SSL_read(ssl, buffer, size) : ::recv(fd, buffer, static_cast<size_t>(size), 0); }
+    bool sendAll(const QByteArray &data)
+    {
+        qsizetype sent = 0;
+        while (sent < data.size()) {
+            const int chunk = static_cast<int>(std::min<qsizetype>(data.size() - sent, 1 << 20));
+            const ssize_t n = ssl ? SSL_write(ssl, data.constData() + sent, chunk)
+                                  : ::send(fd, data.constData() + sent, static_cast<size_t>(chunk), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += n;
+        }
+        return true;
+    }
+};
 
 struct Request
 {
@@ -87,10 +107,20 @@ QByteArray response(int status, const QByteArray &contentType, const QList<QByte
 
 } // namespace
 
-TWinRmTestEndpoint::TWinRmTestEndpoint(ESecurity security, TResponder responder)
+TWinRmTestEndpoint::TWinRmTestEndpoint(ESecurity security, TResponder responder, const QString &certFile,
+                                       const QString &keyFile)
     : m_security(security)
     , m_responder(std::move(responder))
 {
+    if (!certFile.isEmpty()) {
+        SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+        if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, certFile.toLocal8Bit().constData()) != 1
+            || SSL_CTX_use_PrivateKey_file(ctx, keyFile.toLocal8Bit().constData(), SSL_FILETYPE_PEM) != 1) {
+            SSL_CTX_free(ctx);
+            throw std::runtime_error("TLS set-up of the test endpoint failed");
+        }
+        m_tls = ctx;
+    }
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listen < 0)
         throw std::runtime_error("socket");
@@ -112,6 +142,12 @@ TWinRmTestEndpoint::~TWinRmTestEndpoint()
     m_stop = true;
     m_thread.join();
     ::close(m_listen);
+    SSL_CTX_free(static_cast<SSL_CTX *>(m_tls));
+}
+
+void TWinRmTestEndpoint::SetBasicAccount(const QByteArray &user, const QByteArray &password)
+{
+    m_basic = "Basic " + QByteArray(user + ':' + password).toBase64();
 }
 
 void TWinRmTestEndpoint::run()
@@ -134,16 +170,29 @@ void TWinRmTestEndpoint::run()
 
 void TWinRmTestEndpoint::serve(int fd)
 {
+    Connection conn{fd};
+    if (m_tls) {
+        timeval limit{5, 0}; // a client that gives up the handshake must not block the endpoint
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        conn.ssl = SSL_new(static_cast<SSL_CTX *>(m_tls));
+        SSL_set_fd(conn.ssl, fd);
+        if (SSL_accept(conn.ssl) != 1) {
+            ERR_clear_error();
+            std::lock_guard guard(m_lock);
+            ++m_tlsFailures;
+            return;
+        }
+    }
     ServerContext gss;
     QByteArray buffer;
     // Reads more bytes; false at the end of the connection or when stopping.
     auto fill = [&]() {
         for (int waited = 0; !m_stop && waited < 20000; waited += 50) {
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
+            if (!conn.pending() && ::poll(&p, 1, 50) <= 0)
                 continue;
             char chunk[65536];
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            const ssize_t n = conn.read(chunk, sizeof chunk);
             if (n <= 0)
                 return false;
             buffer.append(chunk, n);
@@ -186,6 +235,13 @@ void TWinRmTestEndpoint::serve(int fd)
         const QByteArray contentType = req.headers.value("content-type");
         if (m_fixedStatus != 0) {
             out = response(m_fixedStatus, {}, {}, {});
+        } else if (m_security == ESecurity::Plain && !m_basic.isEmpty()
+                   && req.headers.value("authorization") != m_basic) {
+            {
+                std::lock_guard guard(m_lock);
+                ++m_authFailures;
+            }
+            out = response(401, {}, {"WWW-Authenticate: Basic realm=\"WSMAN\""}, {});
         } else if (m_security == ESecurity::Plain) {
             const TEndpointReply reply = m_responder(req.body);
             out = response(reply.status, "application/soap+xml;charset=UTF-8", {}, reply.body);
@@ -261,7 +317,7 @@ void TWinRmTestEndpoint::serve(int fd)
                 }
             }
         }
-        if (!sendAll(fd, out))
+        if (!conn.sendAll(out))
             return;
         if (m_closeAfterAnswer && answeredSoap)
             return;
@@ -282,6 +338,11 @@ int TWinRmTestEndpoint::SealedRequests() const
 {
     std::lock_guard guard(m_lock);
     return m_sealed;
+}
+int TWinRmTestEndpoint::TlsFailures() const
+{
+    std::lock_guard guard(m_lock);
+    return m_tlsFailures;
 }
 int TWinRmTestEndpoint::AuthFailures() const
 {

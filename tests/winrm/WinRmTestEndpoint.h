@@ -5,7 +5,8 @@
 // NTLM from gss-ntlmssp's user file) and WinRM's message encryption, or plain
 // HTTP for the transport tests. The SOAP answers come from a responder, by
 // default TRecordedWinRm which answers Enumerate, Pull and Release from
-// recorded instances.
+// recorded instances. Connections are served one after the other, as the
+// client keeps one per computer.
 
 #include <QByteArray>
 #include <QList>
@@ -32,7 +33,9 @@ public:
     enum class ESecurity { Plain, Gss };
     using TResponder = std::function<TEndpointReply(const QByteArray &soap)>;
 
-    explicit TWinRmTestEndpoint(ESecurity security, TResponder responder);
+    // With a certificate and key (PEM files) the endpoint speaks HTTPS.
+    TWinRmTestEndpoint(ESecurity security, TResponder responder, const QString &certFile = {},
+                       const QString &keyFile = {});
     ~TWinRmTestEndpoint();
     TWinRmTestEndpoint(const TWinRmTestEndpoint &) = delete;
     TWinRmTestEndpoint &operator=(const TWinRmTestEndpoint &) = delete;
@@ -42,6 +45,8 @@ public:
     // Close the connection after every answer to a sealed request, as a server
     // whose kept-alive connections expire between requests.
     void SetCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
+    // Plain security only: demand HTTP Basic with this account.
+    void SetBasicAccount(const QByteArray &user, const QByteArray &password);
     // Answer every request with this status and no body (0: normal service).
     void SetFixedStatus(int status) { m_fixedStatus = status; }
 
@@ -49,6 +54,7 @@ public:
     int Requests() const;          // every HTTP request, handshake legs included
     int SealedRequests() const;    // requests whose body decrypted correctly
     int AuthFailures() const;
+    int TlsFailures() const;
     QStringList Violations() const; // bodies that were not (correctly) encrypted
     QStringList Mechanisms() const; // "Kerberos" or "NTLM", per completed handshake
     QByteArray Wire() const;        // every byte received
@@ -66,9 +72,11 @@ private:
     std::atomic<bool> m_closeAfterAnswer{false};
     std::atomic<int> m_fixedStatus{0};
     std::thread m_thread;
+    void *m_tls = nullptr; // SSL_CTX
+    QByteArray m_basic;    // expected "Basic …" value
 
     mutable std::mutex m_lock;
-    int m_connections = 0, m_requests = 0, m_sealed = 0, m_authFailures = 0;
+    int m_connections = 0, m_requests = 0, m_sealed = 0, m_authFailures = 0, m_tlsFailures = 0;
     QStringList m_violations, m_mechanisms;
     QByteArray m_wire;
 };
