@@ -31,10 +31,13 @@ TAccountName TAccountName::Parse(const QString &user)
     return a;
 }
 
-QString TAccountName::KerberosPrincipal() const
+QString TAccountName::KerberosPrincipal(const QString &defaultRealm) const
 {
     if (domain.isEmpty() || name.isEmpty())
         return QString();
+    if (!upn && !domain.contains(u'.') && !defaultRealm.isEmpty()
+        && defaultRealm.section(u'.', 0, 0).compare(domain, Qt::CaseInsensitive) == 0)
+        return name + u'@' + defaultRealm.toUpper();
     return name + u'@' + domain.toUpper();
 }
 

@@ -51,7 +51,9 @@ struct TAccountName
 
     static TAccountName Parse(const QString &user);
     // "name@DOMAIN" with the realm in capitals; empty when there is no domain.
-    QString KerberosPrincipal() const;
+    // A short (NetBIOS) domain that is the first label of the machine's
+    // default realm stands for that realm: "CORP\\name" is name@CORP.EXAMPLE.COM.
+    QString KerberosPrincipal(const QString &defaultRealm = {}) const;
     // The form NTLM is given: "DOMAIN\name", "name@domain" or "name".
     QString NtlmName() const;
 };

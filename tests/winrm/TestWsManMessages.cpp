@@ -334,6 +334,12 @@ TEST(WinRmAccounts, UserNamesMapToPrincipals)
         EXPECT_EQ(a.KerberosPrincipal(), c.kerberos) << c.user.toStdString();
         EXPECT_EQ(a.NtlmName(), c.ntlm) << c.user.toStdString();
     }
+    // A NetBIOS domain stands for the default realm whose first label it is.
+    const QString realm = u"CORP.EXAMPLE.COM"_s;
+    EXPECT_EQ(TAccountName::Parse(u"corp\\admin"_s).KerberosPrincipal(realm), u"admin@CORP.EXAMPLE.COM"_s);
+    EXPECT_EQ(TAccountName::Parse(u"OTHER\\admin"_s).KerberosPrincipal(realm), u"admin@OTHER"_s);
+    EXPECT_EQ(TAccountName::Parse(u"admin@corp"_s).KerberosPrincipal(realm), u"admin@CORP"_s);
+    EXPECT_EQ(TAccountName::Parse(u"admin"_s).KerberosPrincipal(realm), QString());
     EXPECT_TRUE(valmora::wmi::winrm::IsAddress(u"192.0.2.7"_s));
     EXPECT_TRUE(valmora::wmi::winrm::IsAddress(u"::1"_s));
     EXPECT_FALSE(valmora::wmi::winrm::IsAddress(u"fileserver.corp.example"_s));

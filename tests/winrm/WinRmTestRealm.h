@@ -21,7 +21,7 @@
 
 namespace valmora::test {
 
-inline constexpr char TestRealm[] = "VALMORA.TEST";
+inline constexpr char TestRealm[] = "KERBEROS.VALMORA.TEST";
 inline constexpr char KerberosUser[] = "alice";
 inline constexpr char KerberosPassword[] = "Alice-Secret-1";
 inline constexpr char NtlmDomain[] = "VALMORA";

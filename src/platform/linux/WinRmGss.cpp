@@ -56,6 +56,31 @@ gss_OID GssMechOid(EGssMech mech)
     return mech == EGssMech::Kerberos ? const_cast<gss_OID>(gss_mech_krb5) : &ntlmOid;
 }
 
+QString KerberosDefaultRealm()
+{
+    // A user name without a realm is completed with the default one.
+    OM_uint32 minor = 0;
+    QByteArray probe("valmora");
+    gss_buffer_desc in = view(probe);
+    gss_name_t name = GSS_C_NO_NAME;
+    if (isFailure(gss_import_name(&minor, &in, GSS_C_NT_USER_NAME, &name)))
+        return QString();
+    gss_name_t canonical = GSS_C_NO_NAME;
+    QString realm;
+    if (!isFailure(gss_canonicalize_name(&minor, name, const_cast<gss_OID>(gss_mech_krb5), &canonical))) {
+        Buffer text;
+        if (!isFailure(gss_display_name(&minor, canonical, &text.b, nullptr))) {
+            const QString full = QString::fromUtf8(text.bytes());
+            const qsizetype at = full.lastIndexOf(u'@');
+            if (at >= 0)
+                realm = full.mid(at + 1);
+        }
+        gss_release_name(&minor, &canonical);
+    }
+    gss_release_name(&minor, &name);
+    return realm;
+}
+
 QString GssStatusText(OM_uint32 major, OM_uint32 minor, gss_OID mech)
 {
     QStringList parts;

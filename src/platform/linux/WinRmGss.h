@@ -18,6 +18,9 @@ enum class EGssMech { Kerberos, Ntlm };
 
 gss_OID GssMechOid(EGssMech mech);
 
+// The default realm of this machine's Kerberos configuration; empty when none.
+QString KerberosDefaultRealm();
+
 // The text of a GSS-API status pair.
 QString GssStatusText(OM_uint32 major, OM_uint32 minor, gss_OID mech);
 

@@ -110,7 +110,8 @@ private:
             m_ready = true;
             return;
         }
-        const QString principal = m_account.KerberosPrincipal();
+        const QString principal = m_account.KerberosPrincipal(
+            m_options.auth == EAuthMethod::Ntlm ? QString() : KerberosDefaultRealm());
         std::vector<EGssMech> mechs;
         switch (m_options.auth) {
         case EAuthMethod::Kerberos:
