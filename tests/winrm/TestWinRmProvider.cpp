@@ -206,7 +206,19 @@ TEST(WinRmTransport, RefusedAndTimedOutRequestsRaise)
     }
     EXPECT_LT(clock.elapsed(), 4000); // bounded by the option, not by the server
 
-    EXPECT_THROW(TWinRmHttp(u"no-such-host.invalid"_s, o).Post("x", "text/plain"), EWmiError);
+}
+
+TEST(WinRmTransport, OverlongAnswersAreCutOff)
+{
+    TWinRmTestEndpoint e(TWinRmTestEndpoint::ESecurity::Plain,
+                         [](const QByteArray &) { return valmora::test::TEndpointReply{200, QByteArray(3 << 20, 'x')}; });
+    TWinRmHttp http(u"127.0.0.1"_s, optionsFor(e));
+    try {
+        http.Post("x", "text/plain");
+        ADD_FAILURE() << "an answer beyond any envelope must raise";
+    } catch (const EWmiError &err) {
+        EXPECT_TRUE(err.message().contains(u"longer than"_s)) << err.what();
+    }
 }
 
 TEST(WinRmTransport, PlainHttpNeverCarriesAPasswordOrAnUnencryptedBody)

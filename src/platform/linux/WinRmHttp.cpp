@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -22,7 +23,13 @@ CURL *handle(void *p)
 
 size_t onBody(char *data, size_t size, size_t count, void *user)
 {
-    static_cast<THttpResponse *>(user)->body.append(data, static_cast<qsizetype>(size * count));
+    auto *response = static_cast<THttpResponse *>(user);
+    const auto n = static_cast<qsizetype>(size * count);
+    if (response->body.size() + n > response->limit) {
+        response->tooLong = true;
+        return 0; // ends the transfer
+    }
+    response->body.append(data, n);
     return size * count;
 }
 
@@ -112,6 +119,8 @@ THttpResponse TWinRmHttp::Post(const QByteArray &body, const QByteArray &content
 {
     CURL *c = handle(m_curl);
     THttpResponse response;
+    // An answer is at most one envelope of MaxEnvelopeSize; sealing adds little.
+    response.limit = std::max<qsizetype>(2 * qsizetype(m_options.limits.maxEnvelopeSize), 1 << 20);
     SList headers;
     headers.add("Content-Type: " + contentType);
     headers.add("Expect:"); // no 100-continue round trip
@@ -131,6 +140,8 @@ THttpResponse TWinRmHttp::Post(const QByteArray &body, const QByteArray &content
     curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &connects);
     response.newConnection = connects > 0;
     m_connections += static_cast<int>(connects);
+    if (response.tooLong)
+        throw EWmiError(u"WinRM answer of %1 is longer than %2 bytes"_s.arg(m_url).arg(response.limit));
     if (rc != CURLE_OK) {
         QString why;
         switch (rc) {

@@ -20,6 +20,8 @@ struct THttpResponse
     QList<QByteArray> authenticate; // the WWW-Authenticate header values
     QByteArray body;
     bool newConnection = false;     // the exchange had to open a new connection
+    qsizetype limit = 0;            // the most body bytes taken
+    bool tooLong = false;
 };
 
 class TWinRmHttp
