@@ -22,6 +22,11 @@
 
 #include <iostream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora::wmi;
 using namespace valmora::wmi::winrm;
@@ -206,6 +211,45 @@ TEST(WinRmTransport, RefusedAndTimedOutRequestsRaise)
     }
     EXPECT_LT(clock.elapsed(), 4000); // bounded by the option, not by the server
 
+}
+
+TEST(WinRmTransport, SilentComputerHitsTheConnectTimeout)
+{
+    // A listener whose queue is full drops further connection attempts, as
+    // an unreachable computer (or a firewall that drops) does.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    QThread::msleep(100);
+
+    TWinRmOptions o;
+    o.port = ntohs(addr.sin_port);
+    o.connectTimeoutMs = 400;
+    TWinRmHttp http(u"127.0.0.1"_s, o);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        http.Post("x", "text/plain");
+        ADD_FAILURE() << "a connection that is never accepted must raise";
+    } catch (const EWmiError &err) {
+        EXPECT_TRUE(err.message().contains(u"time limit"_s) || err.message().contains(u"cannot be reached"_s))
+            << err.what();
+    }
+    EXPECT_LT(clock.elapsed(), 3000); // bounded by the connect time-out
+    for (const int fd : fillers)
+        ::close(fd);
+    ::close(listener);
 }
 
 TEST(WinRmTransport, OverlongAnswersAreCutOff)
