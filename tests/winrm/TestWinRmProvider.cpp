@@ -138,7 +138,15 @@ void expectRecordedDrives(const TReadout &r)
 class NtlmEnvironment : public ::testing::Environment
 {
 public:
-    void SetUp() override { valmora::test::WriteNtlmUserFile(m_dir.path()); }
+    void SetUp() override
+    {
+        valmora::test::WriteNtlmUserFile(m_dir.path());
+        // No realm and no DNS: a Kerberos attempt outside the test realm never leaves the machine.
+        QFile conf(m_dir.path() + u"/krb5.conf"_s);
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write("[libdefaults]\n dns_lookup_kdc = false\n dns_lookup_realm = false\n");
+        qputenv("KRB5_CONFIG", conf.fileName().toLocal8Bit());
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -589,4 +597,22 @@ TEST_F(WinRmHttps, UntrustedCertificateStopsBeforeAnyRequest)
     for (int i = 0; i < 100 && e.TlsFailures() == 0; ++i)
         QThread::msleep(20);
     EXPECT_GE(e.TlsFailures(), 1);
+}
+
+TEST_F(WinRmHttps, NtlmOverVerifiedTlsWithoutMessageSealing)
+{
+    REQUIRE_NTLM()
+    auto rec = recordings(1);
+    TWinRmTestEndpoint e(TWinRmTestEndpoint::ESecurity::Gss, [&](const QByteArray &soap) { return rec->Answer(soap); },
+                         cert(), key());
+    TWinRmOptions o = optionsFor(e);
+    o.https = true;
+    o.caFile = cert();
+    o.auth = EAuthMethod::Ntlm;
+    auto provider = CreateRemoteProvider(o);
+    expectRecordedDrives(readFourStages(*provider, u"localhost"_s, ntlmUser, ntlmPassword));
+    EXPECT_EQ(e.Mechanisms(), QStringList{u"NTLM"_s});
+    EXPECT_EQ(e.Connections(), 1);
+    EXPECT_TRUE(e.Violations().isEmpty()) << e.Violations().join(u"; "_s).toStdString();
+    EXPECT_EQ(e.SealedRequests(), rec->Enumerates() + rec->Pulls());
 }

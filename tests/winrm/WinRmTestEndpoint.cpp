@@ -248,7 +248,8 @@ void TWinRmTestEndpoint::serve(int fd)
             answeredSoap = true;
         } else {
             const QByteArray auth = req.headers.value("authorization");
-            if (!req.body.isEmpty() && !contentType.startsWith("multipart/encrypted")) {
+            // Over TLS the bodies travel as they are; over HTTP they must be sealed.
+            if (!m_tls && !req.body.isEmpty() && !contentType.startsWith("multipart/encrypted")) {
                 std::lock_guard guard(m_lock);
                 m_violations << u"unencrypted body of %1 bytes (%2)"_s.arg(req.body.size()).arg(
                     QString::fromLatin1(contentType));
@@ -291,6 +292,14 @@ void TWinRmTestEndpoint::serve(int fd)
                 }
             } else if (!gss.established) {
                 out = response(401, {}, {"WWW-Authenticate: Negotiate", "WWW-Authenticate: Kerberos"}, {});
+            } else if (m_tls) {
+                {
+                    std::lock_guard guard(m_lock);
+                    ++m_sealed;
+                }
+                const TEndpointReply reply = m_responder(req.body);
+                answeredSoap = true;
+                out = response(reply.status, "application/soap+xml;charset=UTF-8", {}, reply.body);
             } else {
                 const QByteArray protocol = gss.mech == EGssMech::Kerberos ? QByteArray(KerberosProtocol)
                                                                            : QByteArray(SpnegoProtocol);

@@ -52,7 +52,7 @@ public:
 
     int Connections() const;
     int Requests() const;          // every HTTP request, handshake legs included
-    int SealedRequests() const;    // requests whose body decrypted correctly
+    int SealedRequests() const;    // requests whose body decrypted correctly (over TLS: authenticated ones)
     int AuthFailures() const;
     int TlsFailures() const;
     QStringList Violations() const; // bodies that were not (correctly) encrypted
