@@ -22,6 +22,7 @@ packages=(
   libatasmart-dev libc-ares-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables dnsmasq-base wsdd xvfb xauth
+  libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
 )
 
 install_missing() {

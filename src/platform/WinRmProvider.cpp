@@ -1,0 +1,270 @@
+#include "WinRmProvider.h"
+
+#include <QHostAddress>
+
+#include <deque>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora::wmi::winrm {
+
+TAccountName TAccountName::Parse(const QString &user)
+{
+    TAccountName a;
+    const QString u = user.trimmed();
+    const qsizetype slash = u.indexOf(QLatin1Char('\\'));
+    if (slash >= 0) {
+        a.domain = u.left(slash);
+        a.name = u.mid(slash + 1);
+        if (a.domain == u"."_s)
+            a.domain.clear();
+        return a;
+    }
+    const qsizetype at = u.lastIndexOf(QLatin1Char('@'));
+    if (at > 0 && at < u.size() - 1) {
+        a.name = u.left(at);
+        a.domain = u.mid(at + 1);
+        a.upn = true;
+        return a;
+    }
+    a.name = u;
+    return a;
+}
+
+QString TAccountName::KerberosPrincipal(const QString &defaultRealm) const
+{
+    if (domain.isEmpty() || name.isEmpty())
+        return QString();
+    if (!upn && !domain.contains(u'.') && !defaultRealm.isEmpty()
+        && defaultRealm.section(u'.', 0, 0).compare(domain, Qt::CaseInsensitive) == 0)
+        return name + u'@' + defaultRealm.toUpper();
+    return name + u'@' + domain.toUpper();
+}
+
+QString TAccountName::NtlmName() const
+{
+    if (domain.isEmpty())
+        return name;
+    return upn ? name + u'@' + domain : domain + u'\\' + name;
+}
+
+bool IsAddress(const QString &host)
+{
+    QString h = host;
+    if (h.startsWith(u'[') && h.endsWith(u']'))
+        h = h.mid(1, h.size() - 2);
+    return !QHostAddress(h).isNull();
+}
+
+namespace {
+
+using namespace wsman;
+
+constexpr int maxEmptyPulls = 100;
+
+void checkStatus(const TWinRmReply &reply, const QString &endpoint, const char *what)
+{
+    if (reply.status == 200)
+        return;
+    if (reply.status == 500 && !reply.soap.isEmpty()) {
+        TFault fault;
+        bool isFault = false;
+        try {
+            isFault = FindFault(reply.soap, fault);
+        } catch (const EWmiError &) {
+        }
+        if (isFault)
+            throw EWmiError(u"%1 on %2 failed: %3"_s.arg(QString::fromLatin1(what), endpoint, fault.Message()));
+    }
+    throw EWmiError(u"%1 on %2 failed: HTTP status %3"_s.arg(QString::fromLatin1(what), endpoint).arg(reply.status));
+}
+
+// The walk of one query: the items at hand, and the context to pull more with.
+class Enumeration
+{
+public:
+    Enumeration(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TRequestLimits &limits)
+        : m_session(std::move(session))
+        , m_uri(std::move(resourceUri))
+        , m_limits(limits)
+    {
+    }
+    ~Enumeration()
+    {
+        if (m_end || m_context.isEmpty())
+            return;
+        // Abandoned before its end: tell the service to drop the context.
+        try {
+            const QString id = NewMessageId();
+            const TWinRmReply reply =
+                m_session->Exchange(BuildRelease(m_session->Endpoint(), m_uri, m_context, id, m_limits));
+            if (reply.status == 200)
+                ParseReleaseResponse(reply.soap, id);
+        } catch (const std::exception &) {
+            // The service drops the context on its own time-out.
+        }
+    }
+    Enumeration(const Enumeration &) = delete;
+    Enumeration &operator=(const Enumeration &) = delete;
+
+    void Start(const QString &wql)
+    {
+        const QString id = NewMessageId();
+        const TWinRmReply reply = m_session->Exchange(BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits));
+        checkStatus(reply, m_session->Endpoint(), "Enumerate");
+        take(ParseEnumerationResponse(reply.soap, QString::fromUtf16(action::EnumerateResponse), id));
+    }
+
+    std::unique_ptr<TWmiObject> Next()
+    {
+        int empty = 0;
+        while (m_items.empty()) {
+            if (m_end)
+                return nullptr;
+            if (++empty > maxEmptyPulls)
+                throw EWmiError(u"%1 sends no instances and no end of the sequence"_s.arg(m_session->Endpoint()));
+            const QString id = NewMessageId();
+            const TWinRmReply reply =
+                m_session->Exchange(BuildPull(m_session->Endpoint(), m_uri, m_context, id, m_limits));
+            checkStatus(reply, m_session->Endpoint(), "Pull");
+            take(ParseEnumerationResponse(reply.soap, QString::fromUtf16(action::PullResponse), id));
+        }
+        auto object = std::make_unique<TWsManObject>(std::move(m_items.front()));
+        m_items.pop_front();
+        return object;
+    }
+
+private:
+    void take(TEnumerationPage page)
+    {
+        for (auto &item : page.items)
+            m_items.push_back(std::move(item));
+        if (!page.context.isEmpty())
+            m_context = page.context;
+        // An empty or missing context ends the sequence as well.
+        m_end = page.endOfSequence || page.context.isEmpty();
+    }
+
+    std::shared_ptr<TWinRmSession> m_session;
+    QString m_uri;
+    TRequestLimits m_limits;
+    QString m_context;
+    bool m_end = false;
+    std::deque<TWsManObject> m_items;
+};
+
+class Enumerator final : public TWmiEnumerator
+{
+public:
+    explicit Enumerator(std::shared_ptr<Enumeration> walk)
+        : m_walk(std::move(walk))
+    {
+    }
+    std::unique_ptr<TWmiObject> Next() override { return m_walk->Next(); }
+
+private:
+    std::shared_ptr<Enumeration> m_walk;
+};
+
+class ObjectSet final : public TWmiObjectSet
+{
+public:
+    explicit ObjectSet(std::shared_ptr<Enumeration> walk)
+        : m_walk(std::move(walk))
+    {
+    }
+    // The result is forward-only: it can be walked once.
+    std::unique_ptr<TWmiEnumerator> NewEnum() override
+    {
+        if (!m_walk)
+            throw EWmiError(u"The result of a forward-only query can be walked only once"_s);
+        return std::make_unique<Enumerator>(std::move(m_walk));
+    }
+
+private:
+    std::shared_ptr<Enumeration> m_walk;
+};
+
+class Services final : public TWmiServices
+{
+public:
+    Services(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TRequestLimits &limits)
+        : m_session(std::move(session))
+        , m_uri(std::move(resourceUri))
+        , m_limits(limits)
+    {
+    }
+    std::unique_ptr<TWmiObjectSet> ExecQuery(const QString &query, const QString &language, int) override
+    {
+        if (language.compare(u"WQL"_s, Qt::CaseInsensitive) != 0)
+            throw EWmiError(u"Query language \"%1\" is not supported"_s.arg(language));
+        auto walk = std::make_shared<Enumeration>(m_session, m_uri, m_limits);
+        walk->Start(query);
+        return std::make_unique<ObjectSet>(std::move(walk));
+    }
+
+private:
+    std::shared_ptr<TWinRmSession> m_session;
+    QString m_uri;
+    TRequestLimits m_limits;
+};
+
+class Locator final : public TWmiLocator
+{
+public:
+    explicit Locator(TWinRmProvider &provider)
+        : m_provider(provider)
+    {
+    }
+    std::unique_ptr<TWmiServices> ConnectServer(const QString &server, const QString &nameSpace, const QString &user,
+                                                const QString &password) override
+    {
+        if (server.trimmed().isEmpty())
+            throw EWmiError(u"No computer name given"_s);
+        auto session = m_provider.Session(server, user, password);
+        session->Open();
+        return std::make_unique<Services>(std::move(session), ResourceUri(nameSpace), m_provider.Options().limits);
+    }
+
+private:
+    TWinRmProvider &m_provider;
+};
+
+} // namespace
+
+TWinRmProvider::TWinRmProvider(TWinRmOptions options, TWinRmSessionFactory factory)
+    : m_options(std::move(options))
+    , m_factory(std::move(factory))
+{
+}
+
+TWinRmProvider::~TWinRmProvider() = default;
+
+std::unique_ptr<TWmiLocator> TWinRmProvider::CreateLocator()
+{
+    return std::make_unique<Locator>(*this);
+}
+
+std::shared_ptr<TWinRmSession> TWinRmProvider::Session(const QString &server, const QString &user,
+                                                       const QString &password)
+{
+    if (m_session && server.compare(m_server, Qt::CaseInsensitive) == 0 && user == m_user && password == m_password)
+        return m_session;
+    m_session.reset();
+    m_session = std::shared_ptr<TWinRmSession>(m_factory(server, user, password, m_options));
+    m_server = server;
+    m_user = user;
+    m_password = password;
+    return m_session;
+}
+
+} // namespace valmora::wmi::winrm
+
+namespace valmora::wmi {
+
+std::unique_ptr<TWmiProvider> CreateRemoteProvider(const winrm::TWinRmOptions &options)
+{
+    return std::make_unique<winrm::TWinRmProvider>(options, &winrm::CreateWinRmSession);
+}
+
+} // namespace valmora::wmi
