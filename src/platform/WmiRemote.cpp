@@ -1,35 +1,30 @@
-// Remote computers are reached through WS-Management; until that client is in
-// place every remote connection fails, so such a computer reads as one whose
-// instrumentation cannot be reached.
+// Remote computers are reached over WS-Management (WinRM). Where and how is
+// set by the environment, so that a site with HTTPS listeners or its own
+// certificate authority needs no rebuild.
 #include "WmiProviders.h"
+
+#include "platform/WinRmProvider.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora::platform {
 
-namespace {
-
-class TUnreachableLocator final : public wmi::TWmiLocator
+wmi::winrm::TWinRmOptions WinRmOptionsFromEnvironment()
 {
-public:
-    std::unique_ptr<wmi::TWmiServices> ConnectServer(const QString &server, const QString &, const QString &,
-                                                     const QString &) override
-    {
-        throw wmi::EWmiError(u"Remote computers cannot be reached yet (\"%1\")"_s.arg(server));
-    }
-};
-
-class TUnreachableProvider final : public wmi::TWmiProvider
-{
-public:
-    std::unique_ptr<wmi::TWmiLocator> CreateLocator() override { return std::make_unique<TUnreachableLocator>(); }
-};
-
-} // namespace
+    wmi::winrm::TWinRmOptions options;
+    const QString https = qEnvironmentVariable("VALMORA_WINRM_HTTPS");
+    options.https = https == u"1"_s || https.compare(u"true"_s, Qt::CaseInsensitive) == 0;
+    bool ok = false;
+    const int port = qEnvironmentVariable("VALMORA_WINRM_PORT").toInt(&ok);
+    if (ok && port > 0 && port < 65536)
+        options.port = port;
+    options.caFile = qEnvironmentVariable("VALMORA_WINRM_CA_FILE");
+    return options;
+}
 
 std::unique_ptr<wmi::TWmiProvider> CreateRemoteWmiProvider()
 {
-    return std::make_unique<TUnreachableProvider>();
+    return wmi::CreateRemoteProvider(WinRmOptionsFromEnvironment());
 }
 
 } // namespace valmora::platform
