@@ -11,10 +11,13 @@ src="$here/../src"
 out="$here/build"
 mkdir -p "$out"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -I"$src" $(pkg-config --cflags Qt6Core) -fPIC
+       -I"$src" $(pkg-config --cflags Qt6Core libatasmart) -fPIC
        -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -Wall -Wextra -Werror)
-libs=($(pkg-config --libs Qt6Core))
+libs=($(pkg-config --libs Qt6Core libatasmart))
 common=("$src/drivedata/SmartTypes.cpp" "$src/drivedata/DriveInformationStream.cpp"
+        "$src/drivedata/WmiDriveReader.cpp" "$src/platform/Wmi.cpp" "$src/platform/WmiRecordings.cpp"
+        "$src/platform/WmiProviders.cpp" "$src/platform/WmiRemote.cpp"
+        "$src/platform/linux/LocalWmiProvider.cpp" "$src/platform/linux/SmartSource.cpp"
         "$src/foundation/DateTime.cpp" "$src/foundation/TextFile.cpp" "$src/foundation/Exception.cpp")
 
 for target in "$here"/Fuzz*.cpp; do

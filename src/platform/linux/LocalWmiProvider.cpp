@@ -234,6 +234,13 @@ std::vector<TLocalWmiProvider::Disk> TLocalWmiProvider::Disks() const
     return disks;
 }
 
+const std::vector<TLocalWmiProvider::Disk> &TLocalWmiProvider::ReadingDisks(bool fresh)
+{
+    if (fresh || !m_disks)
+        m_disks = Disks();
+    return *m_disks;
+}
+
 TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
 {
     std::vector<std::pair<QString, TSmartSectors>> sectors;
@@ -242,7 +249,7 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
         m_sectors.reset();
     } else {
         m_sectors.reset();
-        for (const Disk &disk : Disks()) {
+        for (const Disk &disk : ReadingDisks(false)) {
             if (!disk.ata)
                 continue; // NVMe, virtual disks and card readers speak no ATA S.M.A.R.T.
             if (auto s = m_smart->ReadSectors(disk.devicePath))
@@ -279,13 +286,13 @@ TWmiInstances TLocalWmiProvider::Query(const QString &, const QString &nameSpace
     if (isNamespace(nameSpace, u"root\\CIMV2"_s)) {
         if (cls.compare(u"Win32_DiskDrive"_s, Qt::CaseInsensitive) == 0) {
             TWmiInstances result;
-            for (Disk &disk : Disks())
-                result.push_back(std::move(disk.drive));
+            for (const Disk &disk : ReadingDisks(false))
+                result.push_back(disk.drive);
             return result;
         }
         if (cls.compare(u"Win32_PhysicalMedia"_s, Qt::CaseInsensitive) == 0) {
             TWmiInstances result;
-            for (const Disk &disk : Disks()) {
+            for (const Disk &disk : ReadingDisks(true)) {
                 TWmiInstance m;
                 m.Set(u"Tag"_s, disk.devicePath);
                 m.Set(u"SerialNumber"_s, disk.serial ? wmi::TWmiValue(*disk.serial) : wmi::TWmiValue(TWmiNull{}));

@@ -41,6 +41,9 @@ public:
 
 private:
     wmi::TWmiInstances FailurePredict(bool thresholds);
+    // The disks of the reading under way: a reading starts with the media
+    // query, which looks at sysfs afresh; the later queries reuse what it found.
+    const std::vector<Disk> &ReadingDisks(bool fresh);
 
     QString m_sysfsRoot;
     QString m_devRoot;
@@ -48,6 +51,7 @@ private:
     // The sectors read for the data query, kept for the thresholds query that
     // follows it, so a reading opens every drive once.
     std::optional<std::vector<std::pair<QString, TSmartSectors>>> m_sectors;
+    std::optional<std::vector<Disk>> m_disks;
 };
 
 } // namespace valmora::platform
