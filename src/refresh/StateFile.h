@@ -1,0 +1,33 @@
+#pragma once
+
+// The state file "vm/valmora.vm" of the data folder: the last state of every
+// computer (section = computer name, key "State") and, in the section
+// "$DISKMODELS$", one flag per drive model that says the model counts its
+// power-on time in minutes. Every call opens the file, does its one read or
+// write and releases it; nothing is cached. Failures are logged, never raised.
+
+#include <QString>
+
+namespace valmora {
+
+// dataFolder + "vm/valmora.vm"; the "vm" folder is created when missing.
+QString StateFileName(const QString &dataFolder);
+
+// "State" of the computer's section; 5 when missing, not a state code 1..5, or
+// unreadable (logged with place 1002).
+int ReadComputerState(const QString &dataFolder, const QString &computerName);
+// Failures are logged with place 1006.
+void WriteComputerState(const QString &dataFolder, const QString &computerName, int state);
+
+// False when missing or unreadable (logged with place 1003).
+bool ReadDiskModelFlag(const QString &dataFolder, const QString &model);
+// Writes "1" or "0"; failures are logged with place 1007.
+void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool value);
+
+// Section and key names as they stand in the file: "%", "[", "]", "=", ";" and
+// control characters become "%" and two hex digits, and so do blanks at either
+// end, so that any name reads back as written while ordinary names stay as they are.
+QString EscapeProfileName(const QString &name);
+QString UnescapeProfileName(const QString &name);
+
+} // namespace valmora
