@@ -232,6 +232,7 @@ void TMainForm::createComponents()
     lvComputers->setIconSize(QSize(32, 32));
     lvComputers->setSelectionMode(QAbstractItemView::SingleSelection);
     lvComputers->setUniformRowHeights(false);
+    lvComputers->header()->setStretchLastSection(false);
     lvComputers->header()->resizeSection(0, 150);
     lvComputers->setContextMenuPolicy(Qt::CustomContextMenu);
     panel3Layout->addWidget(lvComputers);
@@ -286,6 +287,7 @@ void TMainForm::createComponents()
     lvSmartData->setSortingEnabled(false);
     lvSmartData->setSelectionMode(QAbstractItemView::SingleSelection);
     lvSmartData->setHeaderLabels({u"#"_s, QString(), QString(), QString(), QString(), QString(), QString()});
+    lvSmartData->header()->setStretchLastSection(false);
     for (int i = 0; i < 7; ++i)
         lvSmartData->header()->resizeSection(i, 50);
     connect(lvSmartData, &QTreeWidget::currentItemChanged, this,
