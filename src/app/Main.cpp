@@ -819,10 +819,14 @@ void TMainForm::acRefreshExecute()
     const QString folder = DataFolder();
     // Built apart and sorted once: inserting one by one into a long group costs more.
     std::array<QList<QTreeWidgetItem *>, 5> groups;
-    for (int i = 0; i < source->ComputerCount(); ++i) {
-        const QString caption = source->ComputerName(i);
+    QStringList captions;
+    for (int i = 0; i < source->ComputerCount(); ++i)
+        captions.append(source->ComputerName(i));
+    const QList<int> states = ReadComputerStates(folder, captions);
+    for (qsizetype i = 0; i < captions.size(); ++i) {
+        const QString &caption = captions.at(i);
         auto *item = new TComputerItem(caption);
-        item->Group = ReadComputerState(folder, caption);
+        item->Group = states.at(i);
         item->setIcon(0, ComputerImage(0));
         loadInformationFile(*item->Drives, caption, true);
         groups.at(static_cast<std::size_t>(item->Group - 1)).append(item);
@@ -911,38 +915,51 @@ void TMainForm::MergeCheckedComputers(TCheckedComputers &checked)
     TComputerItem *selected = m_selected;
     TComputerComparer comparer;
     bool failed = false;
-    const QString folder = DataFolder();
+    // Written together at the end: one pass over the state file for the whole batch.
+    QList<std::pair<QString, int>> states;
     try {
+        // The names are searched apart from the entries: a merged entry is freed
+        // at once, and a long batch costs no shifting.
+        std::vector<QString> names;
+        names.reserve(checked.size());
+        for (const auto &entry : checked)
+            names.push_back(entry->Name);
         for (TComputerItem *item : Items()) {
-            qsizetype index = 0;
-            if (comparer.BinarySearch(checked, item->Caption(), index)) {
-                std::unique_ptr<TAddedComputer> entry = std::move(checked[static_cast<std::size_t>(index)]);
-                checked.erase(checked.begin() + index);
+            const QString caption = item->Caption();
+            const auto it = std::lower_bound(names.begin(), names.end(), caption, [&](const QString &a, const QString &b) {
+                return comparer.CompareNames(a, b) < 0;
+            });
+            const auto index = static_cast<std::size_t>(it - names.begin());
+            if (it != names.end() && comparer.CompareNames(*it, caption) == 0 && checked[index]) {
+                std::unique_ptr<TAddedComputer> entry = std::move(checked[index]);
                 // The view must not keep buttons on the drives being replaced.
                 if (item == selected || item->Drives.get() == m_shownDrives)
                     freeDriveButtons();
                 item->Group = entry->State;
                 addCheckedDrives(item, *entry);
                 placeItem(item, item->Group);
-                WriteComputerState(folder, item->Caption(), item->Group);
+                states.append({caption, item->Group});
             }
             if (item == focused || item == selected) {
                 ShowComputerDrives(item->Drives.get());
-                WriteComputerState(folder, item->Caption(), item->Group);
+                states.append({caption, item->Group});
             }
         }
-        while (!checked.empty()) {
-            std::unique_ptr<TAddedComputer> entry = std::move(checked.front());
-            checked.erase(checked.begin());
+        for (auto &entry : checked) {
+            if (!entry)
+                continue;
             auto *item = new TComputerItem(entry->Name);
             item->Group = entry->State;
             addCheckedDrives(item, *entry);
+            entry.reset();
             placeItem(item, item->Group);
         }
+        checked.clear();
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, 0);
         failed = true;
     }
+    WriteComputerStates(DataFolder(), states);
     lvComputers->setUpdatesEnabled(true);
     m_merging = guard;
     if (failed) {

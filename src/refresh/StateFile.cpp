@@ -73,24 +73,46 @@ QString StateFileName(const QString &dataFolder)
     return folder + u"/valmora.vm"_s;
 }
 
+static int storedState(const TMemIniFile &ini, const QString &computerName)
+{
+    bool ok = false;
+    const int state = ini.ReadString(EscapeProfileName(computerName), kStateKey, QString()).toInt(&ok);
+    return ok && state >= 1 && state <= 5 ? state : 5;
+}
+
 int ReadComputerState(const QString &dataFolder, const QString &computerName)
+{
+    return ReadComputerStates(dataFolder, {computerName}).value(0, 5);
+}
+
+QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &computerNames)
 {
     try {
         const TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
-        bool ok = false;
-        const int state = ini.ReadString(EscapeProfileName(computerName), kStateKey, QString()).toInt(&ok);
-        return ok && state >= 1 && state <= 5 ? state : 5;
+        QList<int> states;
+        states.reserve(computerNames.size());
+        for (const QString &name : computerNames)
+            states.append(storedState(ini, name));
+        return states;
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::ReadComputerState);
-        return 5;
+        return QList<int>(computerNames.size(), 5);
     }
 }
 
 void WriteComputerState(const QString &dataFolder, const QString &computerName, int state)
 {
+    WriteComputerStates(dataFolder, {{computerName, state}});
+}
+
+void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states)
+{
+    if (states.isEmpty())
+        return;
     try {
         TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
-        ini.WriteString(EscapeProfileName(computerName), kStateKey, QString::number(state));
+        for (const auto &[name, state] : states)
+            ini.WriteString(EscapeProfileName(name), kStateKey, QString::number(state));
         ini.UpdateFile();
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::WriteComputerState);

@@ -6,7 +6,11 @@
 // power-on time in minutes. Every call opens the file, does its one read or
 // write and releases it; nothing is cached. Failures are logged, never raised.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <utility>
 
 namespace valmora {
 
@@ -18,6 +22,12 @@ QString StateFileName(const QString &dataFolder);
 int ReadComputerState(const QString &dataFolder, const QString &computerName);
 // Failures are logged with place 1006.
 void WriteComputerState(const QString &dataFolder, const QString &computerName, int state);
+
+// The same for many computers with one open–read–close (the list rebuild).
+QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &computerNames);
+// The same for many computers with one open–write–close (the merge after a
+// cycle); later entries for the same computer win.
+void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states);
 
 // False when missing or unreadable (logged with place 1003).
 bool ReadDiskModelFlag(const QString &dataFolder, const QString &model);

@@ -53,6 +53,15 @@ TEST_F(StateFileTest, StatesAndFlagsReadBackWithDefaults)
     EXPECT_EQ(fileText(), u"[PC1]\r\nState=5\r\n\r\n[$DISKMODELS$]\r\nMODEL-A=0\r\n\r\n[PC2]\r\nState=4\r\n\r\n"_s);
 }
 
+TEST_F(StateFileTest, ManyStatesInOneCall)
+{
+    WriteComputerState(folder(), u"PC1"_s, 2);
+    WriteComputerStates(folder(), {{u"PC2"_s, 3}, {u"pc1"_s, 4}, {u"PC2"_s, 1}});
+    EXPECT_EQ(ReadComputerStates(folder(), {u"PC1"_s, u"PC2"_s, u"PC3"_s}), (QList<int>{4, 1, 5}))
+        << "later entries win, a missing one gives 5";
+    EXPECT_EQ(fileText(), u"[PC1]\r\nState=4\r\n\r\n[PC2]\r\nState=1\r\n\r\n"_s);
+}
+
 TEST_F(StateFileTest, StoredValuesOutsideTheStatesGiveTheDefault)
 {
     QDir().mkpath(folder() + u"vm"_s);
@@ -94,16 +103,18 @@ TEST_F(StateFileTest, FailuresAreLoggedWithTheirPlaces)
     // A folder where the file should be: it can be neither read nor replaced.
     QDir().mkpath(StateFileName(folder()));
     const auto before = log.Lines().size();
+    EXPECT_EQ(ReadComputerStates(folder(), {u"A"_s, u"B"_s}), (QList<int>{5, 5}));
     EXPECT_EQ(ReadComputerState(folder(), u"PC1"_s), 5);
     WriteComputerState(folder(), u"PC1"_s, 4);
     EXPECT_FALSE(ReadDiskModelFlag(folder(), u"M"_s));
     WriteDiskModelFlag(folder(), u"M"_s, true);
     const QStringList lines = log.Lines().mid(before);
-    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
+    ASSERT_EQ(lines.size(), 5) << lines.join(u'\n').toStdString();
     EXPECT_TRUE(lines[0].contains(u"Place: 1002."_s));
-    EXPECT_TRUE(lines[1].contains(u"Place: 1006."_s));
-    EXPECT_TRUE(lines[2].contains(u"Place: 1003."_s));
-    EXPECT_TRUE(lines[3].contains(u"Place: 1007."_s));
+    EXPECT_TRUE(lines[1].contains(u"Place: 1002."_s));
+    EXPECT_TRUE(lines[2].contains(u"Place: 1006."_s));
+    EXPECT_TRUE(lines[3].contains(u"Place: 1003."_s));
+    EXPECT_TRUE(lines[4].contains(u"Place: 1007."_s));
 }
 
 } // namespace
