@@ -203,6 +203,7 @@ void TMainForm::formDestroy()
     // delivered after this.
     if (RefreshThread)
         RefreshThread->Stop();
+    m_stateWriter.Drain();
     saveColumns();
     SaveWindowPlacement();
 }
@@ -228,11 +229,14 @@ void TMainForm::createComponents()
     panel3Layout->setContentsMargins(0, 0, 0, 0);
     lvComputers = new QTreeWidget(Panel3);
     lvComputers->setObjectName(u"lvComputers"_s);
-    lvComputers->setColumnCount(1);
+    // An empty second column fills the width, so that the group rows, which
+    // span the row, show their whole headers.
+    lvComputers->setColumnCount(2);
+    lvComputers->setIndentation(10);
     lvComputers->setIconSize(QSize(32, 32));
     lvComputers->setSelectionMode(QAbstractItemView::SingleSelection);
     lvComputers->setUniformRowHeights(false);
-    lvComputers->header()->setStretchLastSection(false);
+    lvComputers->header()->setStretchLastSection(true);
     lvComputers->header()->resizeSection(0, 150);
     lvComputers->setContextMenuPolicy(Qt::CustomContextMenu);
     panel3Layout->addWidget(lvComputers);
@@ -377,6 +381,7 @@ void TMainForm::PrepareWindow()
     acHelp->setText(u"Help"_s);
     mmHelp->setTitle(u"Help"_s);
     lvComputers->headerItem()->setText(0, u"Name"_s);
+    lvComputers->headerItem()->setText(1, QString());
 
     QFont bold = font();
     bold.setBold(true);
@@ -621,6 +626,7 @@ void TMainForm::firstRunChecked(const QString &caption, const QString &host, std
         item->Drives->Add(std::move(copy));
     }
     placeItem(item, group);
+    m_stateWriter.Drain();
     WriteComputerState(DataFolder(), host, group);
     if (item->isSelected())
         selectItem(item);
@@ -822,6 +828,7 @@ void TMainForm::acRefreshExecute()
     QStringList captions;
     for (int i = 0; i < source->ComputerCount(); ++i)
         captions.append(source->ComputerName(i));
+    m_stateWriter.Drain();
     const QList<int> states = ReadComputerStates(folder, captions);
     for (qsizetype i = 0; i < captions.size(); ++i) {
         const QString &caption = captions.at(i);
@@ -959,7 +966,8 @@ void TMainForm::MergeCheckedComputers(TCheckedComputers &checked)
         XLogSystem().LogException(e, 0);
         failed = true;
     }
-    WriteComputerStates(DataFolder(), states);
+    if (!states.isEmpty())
+        m_stateWriter.Post([folder = DataFolder(), states] { WriteComputerStates(folder, states); });
     lvComputers->setUpdatesEnabled(true);
     m_merging = guard;
     if (failed) {
@@ -994,6 +1002,7 @@ void TMainForm::selectItem(TComputerItem *item)
     m_selected = item;
     XLogSystem().LogText(u"SelectItem Selected"_s, 0);
     ShowComputerDrives(item->Drives.get());
+    m_stateWriter.Drain();
     WriteComputerState(DataFolder(), item->Caption(), item->Group);
     statusBar()->showMessage(item->Caption());
     memoInfo->clear();
@@ -1170,6 +1179,7 @@ void TMainForm::ShowDrive(int buttonIndex)
             QString raw = QString::number(drive.AttrRaw[slot]);
             if (id == 9) {
                 PowerOnRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(drive.AttrRaw[slot] & 0xffffffff));
+                m_stateWriter.Drain();
                 hours = ReadDiskModelFlag(DataFolder(), CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw;
                 raw = QString::number(hours);
             }
@@ -1202,6 +1212,7 @@ void TMainForm::ShowDrive(int buttonIndex)
 void TMainForm::acPowerOnCountExecute()
 {
     const QString folder = DataFolder();
+    m_stateWriter.Drain();
     WriteDiskModelFlag(folder, CurrentModel, !ReadDiskModelFlag(folder, CurrentModel));
     showPowerOnCount(ReadDiskModelFlag(folder, CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw);
 }

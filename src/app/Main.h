@@ -11,6 +11,7 @@
 #include "discovery/ThisComputer.h"
 #include "refresh/ComputerCheck.h"
 #include "refresh/RefreshThread.h"
+#include "refresh/StateFile.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -102,6 +103,8 @@ public:
     bool StartupDone() const { return m_startupDone; }
     int MergeCount() const { return m_mergeCount; }
     TRefreshThread *Thread() const { return RefreshThread.get(); }
+    // Returns when the merges' state-file writes are on disk.
+    void FlushStateFile() { m_stateWriter.Drain(); }
 
     // The list rebuild from the window's source, the state file and the information files.
     void acRefreshExecute();
@@ -224,6 +227,7 @@ private:
     bool m_startMinimized = false;
     bool m_destroyed = false;
     TCheckedComputers m_pending; // entries a failed merge left for the next one
+    TStateFileWriter m_stateWriter; // the merges' writes; drained before any other access
 
     // The first-run discovery's worker and its stop switch.
     std::atomic<bool> StopDiscovery{false};

@@ -143,4 +143,50 @@ void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool va
     }
 }
 
+TStateFileWriter::~TStateFileWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TStateFileWriter::Post(std::function<void()> write)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(write));
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+    }
+    m_changed.notify_all();
+}
+
+void TStateFileWriter::Drain()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+}
+
+void TStateFileWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        if (m_queue.empty())
+            return; // stopped, nothing left
+        std::function<void()> write = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_busy = true;
+        lock.unlock();
+        write(); // the writes log their own failures
+        lock.lock();
+        m_busy = false;
+        m_changed.notify_all();
+    }
+}
+
 } // namespace valmora

@@ -10,6 +10,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace valmora {
@@ -33,6 +38,33 @@ void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QStrin
 bool ReadDiskModelFlag(const QString &dataFolder, const QString &model);
 // Writes "1" or "0"; failures are logged with place 1007.
 void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool value);
+
+// Runs writes of the state file one after another on a thread of its own, so
+// that the caller does not wait for the disk. The caller calls Drain before it
+// touches the file itself, so the file never sees two hands at once.
+class TStateFileWriter
+{
+public:
+    TStateFileWriter() = default;
+    // Finishes the writes still queued.
+    ~TStateFileWriter();
+    TStateFileWriter(const TStateFileWriter &) = delete;
+    TStateFileWriter &operator=(const TStateFileWriter &) = delete;
+
+    void Post(std::function<void()> write);
+    // Returns when every posted write is done.
+    void Drain();
+
+private:
+    void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_queue;
+    bool m_busy = false;
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 // Section and key names as they stand in the file: "%", "[", "]", "=", ";" and
 // control characters become "%" and two hex digits, and so do blanks at either

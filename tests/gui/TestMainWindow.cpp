@@ -217,6 +217,7 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->ImageIndex, 0); // suspect but available
     QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 2); // the stored drives are kept
     QCOMPARE(form.FindItem(u"DEADPC"_s)->icon(0).cacheKey(), form.ComputerImage(1).cacheKey());
+    form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1);
     QCOMPARE(ReadComputerState(DataFolder(), u"GOODPC"_s), 5);
     QCOMPARE(ReadComputerState(DataFolder(), u"RPCPC"_s), 2);
@@ -252,6 +253,7 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     QCOMPARE(Captions(form, 5), (QStringList{u"Alpha"_s, u"DEADPC"_s, u"GOODPC"_s, u"zulu"_s})); // sorted without regard to case
     QCOMPARE(Captions(form, 4), (QStringList{u"beta"_s}));
     QCOMPARE(form.Items().size(), 5);
+    form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 5);
 
     // An empty batch changes no group; removed names go, with or without "\\".
@@ -420,6 +422,7 @@ void TestMainWindow::deleteComputerInformationRules()
     QVERIFY(!QFile::exists(DataFolder() + u"DEADPC.wci"_s));
     QVERIFY(form.Panel4->isHidden());
     QVERIFY(!del->isEnabled());
+    form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1); // its state stays
 
     // Only a list built from the network neighbourhood offers the command.

@@ -62,6 +62,19 @@ TEST_F(StateFileTest, ManyStatesInOneCall)
     EXPECT_EQ(fileText(), u"[PC1]\r\nState=4\r\n\r\n[PC2]\r\nState=1\r\n\r\n"_s);
 }
 
+TEST_F(StateFileTest, WriterKeepsTheOrderOfItsWrites)
+{
+    {
+        TStateFileWriter writer;
+        for (int i = 1; i <= 5; ++i)
+            writer.Post([this, i] { WriteComputerStates(folder(), {{u"PC1"_s, i}, {u"PC%1"_s.arg(i + 1), i}}); });
+        writer.Drain();
+        EXPECT_EQ(ReadComputerState(folder(), u"PC1"_s), 5);
+        writer.Post([this] { WriteComputerState(folder(), u"LAST"_s, 2); });
+    } // the destructor finishes what is queued
+    EXPECT_EQ(ReadComputerStates(folder(), {u"PC2"_s, u"PC6"_s, u"LAST"_s}), (QList<int>{1, 5, 2}));
+}
+
 TEST_F(StateFileTest, StoredValuesOutsideTheStatesGiveTheDefault)
 {
     QDir().mkpath(folder() + u"vm"_s);
