@@ -185,6 +185,8 @@ TMainForm::~TMainForm()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
+    // A check in progress may take its time-outs to end: the window goes first.
+    hide();
     formDestroy();
     TrayIcon1->hide();
     event->accept();
@@ -497,7 +499,13 @@ void TMainForm::WMStart()
         startFirstRun(source);
         return;
     }
-    acRefreshExecute();
+    try {
+        acRefreshExecute();
+    } catch (const std::exception &e) {
+        // A list that could not be built in full (an IP range that cannot be
+        // read, say) is reported; the computers are still watched.
+        reportError(this, e);
+    }
     startRefreshThread(source);
 }
 
@@ -1112,6 +1120,8 @@ void TMainForm::Panel4Resize()
     pnInfo->setGeometry(0, pnDrive->height(), width, pnInfo->height());
     // The power-on line stretches with the panel; its "+" keeps its distance to the right edge.
     lbPowerOnCount->resize(std::max(50, width - 99), lbPowerOnCount->height());
+    for (QLabel *label : {lbManufacturerModelInfo, lbDriveSize})
+        label->resize(std::max(50, width - label->x() - 4), label->height());
     btnPowerOnCount->move(std::max(lbPowerOnCount->x() + lbPowerOnCount->width() + 4, width - 71), 64);
     lvSmartData->setGeometry(0, lvSmartData->y(), width, lvSmartData->height());
     memoInfo->setGeometry(0, Panel4->height() - memoInfo->height(), width, memoInfo->height());
@@ -1201,6 +1211,9 @@ void TMainForm::ShowDrive(int buttonIndex)
         showPowerOnCount(hours);
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, 0);
+        // Inside a merge the merge rebuilds the list itself once it has let go of its items.
+        if (m_merging)
+            throw;
         acRefreshExecute();
     }
     memoInfo->clear();

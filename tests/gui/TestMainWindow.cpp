@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -112,6 +113,7 @@ private slots:
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
     void placementAndColumnsAreKept();
+    void minimizeToTrayAndBack();
 
 private:
     TMainForm &start(QStringList network, QStringList silent = {})
@@ -503,6 +505,40 @@ void TestMainWindow::placementAndColumnsAreKept()
     QCOMPARE(again.lvSmartData->header()->sectionSize(1), 180);
     QCOMPARE(again.lvSmartData->header()->sectionSize(3), 50);
     QCOMPARE(again.lvComputers->header()->sectionSize(0), 210);
+}
+
+void TestMainWindow::minimizeToTrayAndBack()
+{
+    TOptions::WriteMinimizeToTray(true);
+    m_names->set({});
+    TMainFormParts parts = Parts(m_names, {});
+    parts.TrayAvailable = [] { return true; };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    TMainForm &form = *m_form;
+    form.ShowAtStart();
+    QVERIFY(waitStarted());
+    QVERIFY2(!form.isVisible(), "starts hidden in the tray");
+    QVERIFY(form.TrayIcon1->isVisible());
+
+    form.TrayIcon1DblClick();
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.isMinimized());
+    QVERIFY(!form.TrayIcon1->isVisible());
+
+    // Minimising hides the window in the tray again; a second start brings it back.
+    form.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!form.isVisible());
+    QVERIFY(form.TrayIcon1->isVisible());
+    form.BringToFront();
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.TrayIcon1->isVisible());
+
+    // Without the setting the window only minimises.
+    TOptions::WriteMinimizeToTray(false);
+    form.setWindowState(Qt::WindowMinimized);
+    QTest::qWait(50);
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.TrayIcon1->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)
