@@ -4,7 +4,9 @@
 
 #include "refresh/StateFile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -112,6 +114,7 @@ private slots:
     void deleteComputerInformationRules();
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
+    void firstRunKeepsTheWindowResponsive();
     void placementAndColumnsAreKept();
     void minimizeToTrayAndBack();
 
@@ -475,6 +478,49 @@ void TestMainWindow::firstRunWithoutComputers()
     QVERIFY(form.Items().isEmpty());
     QVERIFY(!TOptions::ReadFirstRun());
     QVERIFY(form.Thread());
+}
+
+// Holds every ping until the test lets it go.
+class HeldEcho final : public TIcmpEcho
+{
+public:
+    explicit HeldEcho(std::shared_ptr<std::atomic<bool>> release)
+        : m_release(std::move(release))
+    {
+    }
+    TReplyStatus Echo(const QString &, int, int) override
+    {
+        for (int i = 0; i < 2000 && !*m_release; ++i)
+            QThread::msleep(5);
+        return {TReplyStatusType::rsEcho, {}, 0};
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_release;
+};
+
+void TestMainWindow::firstRunKeepsTheWindowResponsive()
+{
+    MessageRecorder messages;
+    TOptions::WriteFirstRun(true);
+    m_names->set({u"GOODPC"_s, u"RPCPC"_s});
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    TMainFormParts parts = Parts(m_names, {});
+    parts.CreateEcho = [release] { return std::make_unique<HeldEcho>(release); };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    m_form->ShowAtStart();
+    // The computers are listed while their first ping is still waiting.
+    QTRY_VERIFY(m_form->FindItem(u"RPCPC"_s));
+    QElapsedTimer timer;
+    timer.start();
+    QTest::qWait(100);
+    QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
+    QVERIFY(!m_form->StartupDone());
+    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 5);
+    *release = true;
+    QVERIFY(waitStarted());
+    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 2);
+    QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, 5);
 }
 
 void TestMainWindow::placementAndColumnsAreKept()
