@@ -625,6 +625,8 @@ void TMainForm::firstRunChecked(const QString &caption, const QString &host, std
         return;
     if (item == m_selected)
         unselectItem();
+    if (m_shownDrives && m_shownDrives == item->Drives.get())
+        ClearDriveView();
     item->Drives = std::make_unique<TDriveList>();
     item->Drives->ComputerName = drives->ComputerName;
     item->Drives->ReadoutTime = drives->ReadoutTime;
@@ -782,6 +784,9 @@ void TMainForm::removeItem(TComputerItem *item)
 {
     if (item == m_selected)
         unselectItem();
+    // The focused computer's drives may be shown without it being selected.
+    if (m_shownDrives && m_shownDrives == item->Drives.get())
+        ClearDriveView();
     const bool guard = std::exchange(m_merging, true);
     delete item;
     m_merging = guard;
@@ -790,6 +795,8 @@ void TMainForm::removeItem(TComputerItem *item)
 void TMainForm::clearList()
 {
     unselectItem();
+    if (m_shownDrives)
+        ClearDriveView();
     const bool guard = std::exchange(m_merging, true);
     for (QTreeWidgetItem *group : m_groups)
         qDeleteAll(group->takeChildren());

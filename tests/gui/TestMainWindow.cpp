@@ -244,6 +244,12 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
     QVERIFY(waitMerges(1));
     QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 1);
+    // The focused computer (the first after the rebuild) shows its drives without being selected.
+    QCOMPARE(form.SelectedItem(), nullptr);
+    QCOMPARE(form.lvComputers->currentItem(), form.FindItem(u"DEADPC"_s));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QVERIFY(form.Panel4->isVisible());
+    QCOMPARE(form.lbLastReadoutDate->text(), QString());
 
     // Back to good: group 5, the cross stays; a name in other letter case is the same computer.
     std::vector<std::unique_ptr<TAddedComputer>> entries;
@@ -278,6 +284,15 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QVERIFY(form.Panel4->isVisible());
     QVERIFY(form.lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
+
+    // A shown computer that leaves the network takes its drive view with it.
+    form.lvComputers->clearSelection();
+    form.WMCycleDone(Batch({}));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    form.WMCycleDone(Batch({}, {u"GOODPC"_s}));
+    QVERIFY(!form.FindItem(u"GOODPC"_s));
+    QVERIFY(form.DriveButtons().empty());
+    QVERIFY(form.Panel4->isHidden());
 }
 
 void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
