@@ -18,7 +18,7 @@ cmd=${1:-test}
 
 packages=(
   cmake g++ ninja-build ccache pkg-config git
-  qt6-base-dev libxkbcommon-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libxkbcommon-dev libgl-dev
   libatasmart-dev libc-ares-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables dnsmasq-base wsdd xvfb xauth

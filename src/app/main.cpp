@@ -1,0 +1,35 @@
+// The desktop program: one instance, the log, the main window.
+
+#include "CheckPrevious.h"
+#include "Main.h"
+
+#include "foundation/Environment.h"
+#include "foundation/LogSystem.h"
+
+#include <QApplication>
+
+using namespace Qt::Literals::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(u"VALMORA 2015"_s);
+    QApplication::setApplicationDisplayName(u"VALMORA 2015"_s);
+    QApplication::setDesktopFileName(u"valmora"_s);
+    // The window may hide in the tray while a message box closes: only closing the window ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    valmora::TCheckPrevious previous;
+    if (previous.CheckPrevious())
+        return 0;
+
+    auto &log = valmora::XLogSystem();
+    log.SetEnabled(false);
+    log.SetLogFolder(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
+
+    valmora::TMainForm form;
+    previous.OnActivate = [&form] { form.BringToFront(); };
+    QObject::connect(&form, &valmora::TMainForm::formClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    form.ShowAtStart();
+    return QApplication::exec();
+}

@@ -1,0 +1,192 @@
+#include "StateFile.h"
+
+#include "foundation/Exception.h"
+#include "foundation/IniFile.h"
+#include "foundation/LogSystem.h"
+
+#include <QDir>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora {
+
+namespace {
+
+const QString kStateKey = u"State"_s;
+const QString kDiskModels = u"$DISKMODELS$"_s;
+
+bool mustEscape(QChar c, bool atEnd)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || u == 0x7f || u == u'%' || u == u'[' || u == u']' || u == u'=' || u == u';' ||
+           (atEnd && u == u' ');
+}
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+QString EscapeProfileName(const QString &name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (mustEscape(c, i == 0 || i == name.size() - 1))
+            out += u'%' + QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString UnescapeProfileName(const QString &name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name.at(i) == u'%' && i + 2 < name.size() && hexValue(name.at(i + 1)) >= 0 &&
+            hexValue(name.at(i + 2)) >= 0) {
+            out += QChar(static_cast<char16_t>(hexValue(name.at(i + 1)) * 16 + hexValue(name.at(i + 2))));
+            i += 2;
+        } else {
+            out += name.at(i);
+        }
+    }
+    return out;
+}
+
+QString StateFileName(const QString &dataFolder)
+{
+    const QString folder = dataFolder + u"vm"_s;
+    QDir().mkpath(folder);
+    return folder + u"/valmora.vm"_s;
+}
+
+static int storedState(const TMemIniFile &ini, const QString &computerName)
+{
+    bool ok = false;
+    const int state = ini.ReadString(EscapeProfileName(computerName), kStateKey, QString()).toInt(&ok);
+    return ok && state >= 1 && state <= 5 ? state : 5;
+}
+
+int ReadComputerState(const QString &dataFolder, const QString &computerName)
+{
+    return ReadComputerStates(dataFolder, {computerName}).value(0, 5);
+}
+
+QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &computerNames)
+{
+    try {
+        const TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        QList<int> states;
+        states.reserve(computerNames.size());
+        for (const QString &name : computerNames)
+            states.append(storedState(ini, name));
+        return states;
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::ReadComputerState);
+        return QList<int>(computerNames.size(), 5);
+    }
+}
+
+void WriteComputerState(const QString &dataFolder, const QString &computerName, int state)
+{
+    WriteComputerStates(dataFolder, {{computerName, state}});
+}
+
+void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states)
+{
+    if (states.isEmpty())
+        return;
+    try {
+        TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        for (const auto &[name, state] : states)
+            ini.WriteString(EscapeProfileName(name), kStateKey, QString::number(state));
+        ini.UpdateFile();
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::WriteComputerState);
+    }
+}
+
+bool ReadDiskModelFlag(const QString &dataFolder, const QString &model)
+{
+    try {
+        const TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        bool ok = false;
+        const int value = ini.ReadString(kDiskModels, EscapeProfileName(model), QString()).toInt(&ok);
+        return ok && value != 0;
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::ReadDriveModelFlag);
+        return false;
+    }
+}
+
+void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool value)
+{
+    try {
+        TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        ini.WriteString(kDiskModels, EscapeProfileName(model), value ? u"1"_s : u"0"_s);
+        ini.UpdateFile();
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::WriteDriveModelFlag);
+    }
+}
+
+TStateFileWriter::~TStateFileWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TStateFileWriter::Post(std::function<void()> write)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(write));
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+    }
+    m_changed.notify_all();
+}
+
+void TStateFileWriter::Drain()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+}
+
+void TStateFileWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        if (m_queue.empty())
+            return; // stopped, nothing left
+        std::function<void()> write = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_busy = true;
+        lock.unlock();
+        write(); // the writes log their own failures
+        lock.lock();
+        m_busy = false;
+        m_changed.notify_all();
+    }
+}
+
+} // namespace valmora

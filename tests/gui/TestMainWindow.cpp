@@ -1,0 +1,606 @@
+// The main window against a recorded network and a temporary data folder.
+
+#include "GuiSupport.h"
+
+#include "refresh/StateFile.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace valmora;
+using namespace valmora::test;
+
+namespace {
+
+// Answers every message box with the queued answers (then the first button) and keeps what was shown.
+class MessageRecorder
+{
+public:
+    MessageRecorder()
+    {
+        m_previous = SetFormMessageHandler([this](const QString &caption, const QString &text,
+                                                  QMessageBox::StandardButtons buttons) {
+            shown.append(caption + u'|' + text);
+            if (!answers.isEmpty())
+                return answers.takeFirst();
+            return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
+        });
+    }
+    ~MessageRecorder() { SetFormMessageHandler(m_previous); }
+    QStringList shown;
+    QList<QMessageBox::StandardButton> answers;
+
+private:
+    TFormMessageHandler m_previous;
+};
+
+std::unique_ptr<TAddedComputer> Checked(const QString &name, int state, const QString &recorded = QString())
+{
+    auto entry = std::make_unique<TAddedComputer>(name);
+    entry->State = state;
+    if (!recorded.isEmpty())
+        ReadRecorded(recorded, entry->Drives, QString(), QString());
+    return entry;
+}
+
+std::shared_ptr<TCycleBatch> Batch(std::vector<std::unique_ptr<TAddedComputer>> entries, QStringList removed = {})
+{
+    auto batch = std::make_shared<TCycleBatch>();
+    for (auto &e : entries)
+        batch->CheckedComputers.push_back(std::move(e));
+    TComputerComparer().Sort(batch->CheckedComputers);
+    batch->RemovedComputerNames = std::move(removed);
+    return batch;
+}
+
+void Select(TMainForm &form, const QString &caption)
+{
+    TComputerItem *item = form.FindItem(caption);
+    QVERIFY2(item, qPrintable(caption));
+    form.lvComputers->setCurrentItem(item);
+}
+
+QStringList RowTexts(QTreeWidget *table, int row)
+{
+    QStringList texts;
+    for (int c = 0; c < table->columnCount(); ++c)
+        texts.append(table->topLevelItem(row)->text(c));
+    return texts;
+}
+
+int RowOf(QTreeWidget *table, int attribute)
+{
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        if (table->topLevelItem(i)->text(0) == QString::number(attribute))
+            return i;
+    return -1;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_box = std::make_unique<ScopedSandbox>();
+        m_names = std::make_shared<NetworkNames>();
+        WriteQuietSettings();
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        m_box.reset();
+    }
+
+    void componentsAndCaptions();
+    void rebuildThenFirstCycleMovesComputersToTheirGroups();
+    void mergesKeepTheCrossAndFollowTheBatches();
+    void driveViewTextsTableAndPowerOnToggle();
+    void unknownStatesButtonRowsAndFailedDrive();
+    void deleteComputerInformationRules();
+    void firstRunDiscoversChecksAndStartsTheThread();
+    void firstRunWithoutComputers();
+    void firstRunKeepsTheWindowResponsive();
+    void placementAndColumnsAreKept();
+    void minimizeToTrayAndBack();
+
+private:
+    TMainForm &start(QStringList network, QStringList silent = {})
+    {
+        m_names->set(std::move(network));
+        m_form = std::make_unique<TMainForm>(Parts(m_names, std::move(silent)));
+        m_form->ShowAtStart();
+        return *m_form;
+    }
+    bool waitStarted()
+    {
+        return QTest::qWaitFor([this] { return m_form->StartupDone(); }, 10000);
+    }
+    bool waitMerges(int count)
+    {
+        return QTest::qWaitFor([this, count] { return m_form->MergeCount() >= count; }, 20000);
+    }
+
+    std::unique_ptr<ScopedSandbox> m_box;
+    std::shared_ptr<NetworkNames> m_names;
+    std::unique_ptr<TMainForm> m_form;
+};
+
+void TestMainWindow::componentsAndCaptions()
+{
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    QCOMPARE(form.windowTitle(), u"VALMORA 2015"_s);
+    QCOMPARE(form.minimumSize(), QSize(800, 550));
+    QCOMPARE(form.mmCommands->title(), u"Commands"_s);
+    QCOMPARE(form.mmHelp->title(), u"Help"_s);
+    QStringList commands;
+    for (QAction *a : form.mmCommands->actions())
+        commands.append(a->isSeparator() ? u"-"_s : a->text());
+    QCOMPARE(commands, (QStringList{u"Delete computer information"_s, u"Options"_s, u"-"_s, u"Exit"_s}));
+    QStringList help;
+    for (QAction *a : form.mmHelp->actions())
+        help.append(a->text());
+    QCOMPARE(help, (QStringList{u"Help"_s, u"Contact"_s, u"About"_s}));
+    QCOMPARE(form.acExit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
+    QCOMPARE(form.acOverwriteUserPass->text(), u"Overwrite user name and password"_s);
+
+    QStringList headers;
+    for (int c = 0; c < form.lvSmartData->columnCount(); ++c)
+        headers.append(form.lvSmartData->headerItem()->text(c));
+    QCOMPARE(headers, (QStringList{u"#"_s, u"Name"_s, u"State"_s, u"Current value"_s, u"Worst value"_s,
+                                   u"Threshold"_s, u"Raw value"_s}));
+    QCOMPARE(form.lvComputers->headerItem()->text(0), u"Name"_s);
+    QCOMPARE(form.lvComputers->topLevelItemCount(), 5);
+    const QStringList groups{u"Suspected (available and unavailable)"_s, u"RPC server unavailable"_s,
+                             u"S.M.A.R.T not supported"_s, u"Computer unavailable"_s, u"Good"_s};
+    for (int g = 0; g < 5; ++g) {
+        QCOMPARE(form.lvComputers->topLevelItem(g)->text(0), groups.at(g));
+        QVERIFY(form.lvComputers->topLevelItem(g)->isExpanded());
+    }
+    // Collapsible: a group folds and its computers stay in it.
+    form.lvComputers->collapseItem(form.GroupItem(5));
+    QVERIFY(!form.GroupItem(5)->isExpanded());
+    QVERIFY(form.Panel4->isHidden());
+    QVERIFY(form.Thread());
+}
+
+void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
+{
+    // Stored: GOODPC last seen unavailable; DEADPC (silent now) with a readout
+    // holding a failing drive; NEWPC appears only with the first cycle.
+    WriteComputerState(DataFolder(), u"GOODPC"_s, 4);
+    StoreReadout(u"GOODPC"_s, u"GOODPC"_s);
+    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    WriteComputerState(DataFolder(), u"DEADPC"_s, 5);
+
+    QMap<QString, int> groupsAtStart;
+    QMap<QString, int> drivesAtStart;
+    m_names->set({u"GOODPC"_s, u"SUSPECTPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s});
+    auto threadNames = std::make_shared<NetworkNames>();
+    threadNames->set({u"GOODPC"_s, u"SUSPECTPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s, u"NEWPC"_s});
+    m_form = std::make_unique<TMainForm>(Parts(m_names, {u"DEADPC"_s, u"NEWPC"_s}, threadNames));
+    connect(m_form.get(), &TMainForm::startupDone, this, [&] {
+        // Runs inside the start: after the rebuild, before any cycle was merged.
+        for (TComputerItem *item : m_form->Items()) {
+            groupsAtStart[item->Caption()] = item->Group;
+            drivesAtStart[item->Caption()] = item->Drives->Count();
+        }
+    });
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"SUSPECTPC"_s, 5}, {u"NOSMARTPC"_s, 5},
+                                           {u"RPCPC"_s, 5}, {u"DEADPC"_s, 5}};
+    QCOMPARE(groupsAtStart, expectedStart);
+    QCOMPARE(drivesAtStart.value(u"GOODPC"_s), 1);
+    QCOMPARE(drivesAtStart.value(u"DEADPC"_s), 2);
+    QCOMPARE(drivesAtStart.value(u"NOSMARTPC"_s), 0);
+    QCOMPARE(m_form->ListSearchKind(), 1);
+
+    QVERIFY(waitMerges(1));
+    TMainForm &form = *m_form;
+    QCOMPARE(Captions(form, 1), (QStringList{u"DEADPC"_s, u"SUSPECTPC"_s}));
+    QCOMPARE(Captions(form, 2), (QStringList{u"RPCPC"_s}));
+    QCOMPARE(Captions(form, 3), (QStringList{u"NOSMARTPC"_s}));
+    QCOMPARE(Captions(form, 4), (QStringList{u"NEWPC"_s}));
+    QCOMPARE(Captions(form, 5), (QStringList{u"GOODPC"_s}));
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->ImageIndex, 1); // unavailable with a suspect stored drive
+    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->ImageIndex, 0); // suspect but available
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 2); // the stored drives are kept
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->icon(0).cacheKey(), form.ComputerImage(1).cacheKey());
+    form.FlushStateFile();
+    QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1);
+    QCOMPARE(ReadComputerState(DataFolder(), u"GOODPC"_s), 5);
+    QCOMPARE(ReadComputerState(DataFolder(), u"RPCPC"_s), 2);
+    // A computer new to the list gets its state written by the merge after next.
+    QString text;
+    {
+        QFile f(StateFileName(DataFolder()));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        text = QString::fromUtf8(f.readAll());
+    }
+    QVERIFY2(!text.contains(u"[NEWPC]"_s), qPrintable(text));
+    // The first cycle's end clears the status bar.
+    QCOMPARE(form.statusBar()->currentMessage(), QString());
+}
+
+void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
+{
+    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
+    QVERIFY(waitMerges(1));
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 1);
+    // The focused computer (the first after the rebuild) shows its drives without being selected.
+    QCOMPARE(form.SelectedItem(), nullptr);
+    QCOMPARE(form.lvComputers->currentItem(), form.FindItem(u"DEADPC"_s));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QVERIFY(form.Panel4->isVisible());
+    QCOMPARE(form.lbLastReadoutDate->text(), QString());
+
+    // Back to good: group 5, the cross stays; a name in other letter case is the same computer.
+    std::vector<std::unique_ptr<TAddedComputer>> entries;
+    entries.push_back(Checked(u"deadpc"_s, StateGood, u"GOODPC"_s));
+    entries.push_back(Checked(u"zulu"_s, StateGood));
+    entries.push_back(Checked(u"Alpha"_s, StateGood));
+    entries.push_back(Checked(u"beta"_s, StateUnavailable));
+    form.WMCycleDone(Batch(std::move(entries)));
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 5);
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->ImageIndex, 1);
+    QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 1);
+    QCOMPARE(Captions(form, 5), (QStringList{u"Alpha"_s, u"DEADPC"_s, u"GOODPC"_s, u"zulu"_s})); // sorted without regard to case
+    QCOMPARE(Captions(form, 4), (QStringList{u"beta"_s}));
+    QCOMPARE(form.Items().size(), 5);
+    form.FlushStateFile();
+    QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 5);
+
+    // An empty batch changes no group; removed names go, with or without "\\".
+    form.WMCycleDone(Batch({}, {u"\\\\ZULU"_s, u"beta"_s, u"\\\\nobody"_s}));
+    QCOMPARE(Captions(form, 5), (QStringList{u"Alpha"_s, u"DEADPC"_s, u"GOODPC"_s}));
+    QCOMPARE(Captions(form, 4), QStringList());
+
+    // The selected computer's view follows the merge of its new drives.
+    Select(form, u"GOODPC"_s);
+    QCOMPARE(form.DriveButtons().size(), std::size_t{1});
+    std::vector<std::unique_ptr<TAddedComputer>> more;
+    more.push_back(Checked(u"GOODPC"_s, StateSuspected, u"SUSPECTPC"_s));
+    form.WMCycleDone(Batch(std::move(more)));
+    QCOMPARE(form.SelectedItem(), form.FindItem(u"GOODPC"_s));
+    QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 1);
+    QCOMPARE(form.FindItem(u"GOODPC"_s)->ImageIndex, 0); // available: no cross
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QVERIFY(form.Panel4->isVisible());
+    QVERIFY(form.lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
+
+    // A shown computer that leaves the network takes its drive view with it.
+    form.lvComputers->clearSelection();
+    form.WMCycleDone(Batch({}));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    form.WMCycleDone(Batch({}, {u"GOODPC"_s}));
+    QVERIFY(!form.FindItem(u"GOODPC"_s));
+    QVERIFY(form.DriveButtons().empty());
+    QVERIFY(form.Panel4->isHidden());
+}
+
+void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
+{
+    TMainForm &form = start({u"GOODPC"_s, u"SUSPECTPC"_s});
+    QVERIFY(waitMerges(1));
+    Select(form, u"SUSPECTPC"_s);
+    QVERIFY(form.Panel4->isVisible());
+    QCOMPARE(form.statusBar()->currentMessage(), u"SUSPECTPC"_s);
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QToolButton *first = form.DriveButtons()[0].Button;
+    QToolButton *second = form.DriveButtons()[1].Button;
+    QVERIFY(first->isChecked());
+    QCOMPARE(first->text(), u"\\\\.\\PHYSICALDRIVE0"_s);
+    QCOMPARE(first->size(), QSize(150, 32));
+    QCOMPARE(second->pos(), QPoint(150, 0));
+    QCOMPARE(second->palette().color(QPalette::ButtonText), QColor(255, 0, 0)); // the flagged drive
+    QVERIFY(first->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
+
+    QCOMPARE(form.lbManufacturerModelInfo->text(), u"(Standard disk drives) Model: VM-DISK 1000 S/N:S2OK0002"_s);
+    QCOMPARE(form.lbDriveSize->text(), u"Size 1000204 MB (1000204886016 bytes)"_s);
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 38°C Worst: 47°C Low: 22°C"_s);
+    QVERIFY(form.lbLastReadoutDate->text().startsWith(u"Last readout: "_s));
+    QCOMPARE(form.lvSmartData->topLevelItemCount(), 6);
+    QCOMPARE(RowTexts(form.lvSmartData, 0),
+             (QStringList{u"1"_s, u"Raw Read Error Rate"_s, u"OK"_s, u"100"_s, u"100"_s, u"51"_s, u"0"_s}));
+    QCOMPARE(form.lvSmartData->topLevelItem(0)->textAlignment(6), int(Qt::AlignRight | Qt::AlignVCenter));
+    const int row9 = RowOf(form.lvSmartData, 9);
+    QCOMPARE(form.lvSmartData->topLevelItem(row9)->text(6), u"12000"_s);
+    const QString hours12000 = u"Raw data in minutes.Power on count: 12000 hours (720000 minutes).Power cycle count: 300"_s;
+    QCOMPARE(form.lbPowerOnCount->text(), hours12000);
+
+    // "+": the model counts minutes from now on; the cell keeps its value until the drive is shown again.
+    QVERIFY(TriggerAction(form.acPowerOnCount));
+    QCOMPARE(form.lbPowerOnCount->text(),
+             u"Raw data in minutes.Power on count: 200 hours (12000 minutes).Power cycle count: 300"_s);
+    QCOMPARE(form.lvSmartData->topLevelItem(row9)->text(6), u"12000"_s);
+    QVERIFY(ReadDiskModelFlag(DataFolder(), u"VM-DISK 1000"_s));
+    QTest::mouseClick(first, Qt::LeftButton);
+    QVERIFY(first->isChecked());
+    QCOMPARE(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9))->text(6), u"200"_s);
+    QVERIFY(TriggerAction(form.acPowerOnCount));
+    QCOMPARE(form.lbPowerOnCount->text(), hours12000);
+    QVERIFY(!ReadDiskModelFlag(DataFolder(), u"VM-DISK 1000"_s));
+
+    // Fahrenheit, and a scale the program does not know.
+    TOptions::WriteTemperatureScale(1);
+    QTest::mouseClick(first, Qt::LeftButton);
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 100°F Worst: 116°F Low: 71°F"_s);
+    TOptions::WriteTemperatureScale(7);
+    QTest::mouseClick(first, Qt::LeftButton);
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current:  Worst:  Low: "_s);
+
+    // The failing drive: its reallocated sectors fail, and the note turns yellow for a warning attribute.
+    QTest::mouseClick(second, Qt::LeftButton);
+    QVERIFY(second->isChecked());
+    QVERIFY(!first->isChecked());
+    const int row5 = RowOf(form.lvSmartData, 5);
+    QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(2), u"Failing"_s);
+    QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(1), u"Reallocated Sectors Count"_s);
+    QCOMPARE(form.memoInfo->toPlainText(), QString());
+    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(row5));
+    QVERIFY(form.memoInfo->toPlainText().startsWith(u"Sectors the drive found defective"_s));
+    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
+    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9)));
+    QVERIFY(form.memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
+    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+
+    // Leaving the computer empties the view.
+    form.lvComputers->clearSelection();
+    QVERIFY(form.Panel4->isHidden());
+    QVERIFY(form.DriveButtons().empty());
+    QCOMPARE(form.lbManufacturerModelInfo->text(), QString());
+    QCOMPARE(form.statusBar()->currentMessage(), QString());
+}
+
+void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
+{
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    // Four drives: a damaged state, no attributes 9, 12 or 194, exactly 1000000 bytes.
+    auto entry = Checked(u"ODDPC"_s, StateSuspected);
+    for (int i = 0; i < 4; ++i) {
+        auto drive = std::make_unique<TDriveInformation>();
+        drive->Name = u"DISK"_s + QString::number(i);
+        drive->Model = u"ODD"_s;
+        drive->Size = 1000000;
+        drive->AttributeCount = 1;
+        drive->AttrId[0] = 3;
+        drive->AttrState[0] = i == 0 ? 7 : 0;
+        entry->Drives.Add(std::move(drive));
+    }
+    std::vector<std::unique_ptr<TAddedComputer>> entries;
+    entries.push_back(std::move(entry));
+    form.WMCycleDone(Batch(std::move(entries)));
+    form.resize(800, 550);
+    Select(form, u"ODDPC"_s);
+    QCOMPARE(form.lvSmartData->topLevelItem(0)->text(2), u"Nieznany stan"_s);
+    QCOMPARE(form.lbDriveSize->text(), u"Size 1 MB (1000000 bytes)"_s);
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 0°C Worst: 0°C Low: 0°C"_s);
+    QCOMPARE(form.lbPowerOnCount->text(),
+             u"Raw data in minutes.Power on count: 0 hours (0 minutes).Power cycle count: 0"_s);
+    QCOMPARE(form.lbLastReadoutDate->text(), u"No readouts"_s);
+
+    // Rows of buttons: three fit beside each other, the fourth starts the next row.
+    form.Panel4Resize();
+    const int width = form.Panel4->width();
+    QVERIFY2(width >= 450 && width < 600, qPrintable(QString::number(width)));
+    QCOMPARE(form.DriveButtons()[2].Button->pos(), QPoint(300, 0));
+    QCOMPARE(form.DriveButtons()[3].Button->pos(), QPoint(0, 32));
+    QCOMPARE(form.pnDrive->height(), 66);
+    QCOMPARE(form.pnInfo->y(), 66);
+    QCOMPARE(form.lvSmartData->y(), 66 + 90);
+
+    // A computer without drives: no button, the view stays hidden.
+    std::vector<std::unique_ptr<TAddedComputer>> empty;
+    empty.push_back(Checked(u"EMPTYPC"_s, StateUnavailable));
+    form.WMCycleDone(Batch(std::move(empty)));
+    Select(form, u"EMPTYPC"_s);
+    QVERIFY(form.DriveButtons().empty());
+    QVERIFY(form.Panel4->isHidden());
+}
+
+void TestMainWindow::deleteComputerInformationRules()
+{
+    MessageRecorder messages;
+    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
+    QVERIFY(waitMerges(1));
+    QAction *del = form.acDeleteComputerInformation;
+    QVERIFY(del->isVisible());
+    QVERIFY2(!del->isEnabled(), "nothing selected");
+    Select(form, u"GOODPC"_s);
+    QVERIFY2(!del->isEnabled(), "a good computer");
+    Select(form, u"DEADPC"_s);
+    QVERIFY(del->isEnabled());
+
+    messages.answers = {QMessageBox::No};
+    QVERIFY(TriggerAction(del));
+    QCOMPARE(messages.shown, (QStringList{u"Atention|Do you want delete information about DEADPC?"_s}));
+    QVERIFY(form.FindItem(u"DEADPC"_s));
+    QVERIFY(QFile::exists(DataFolder() + u"DEADPC.wci"_s));
+
+    messages.answers = {QMessageBox::Yes};
+    QVERIFY(TriggerAction(del));
+    QVERIFY(!form.FindItem(u"DEADPC"_s));
+    QVERIFY(!QFile::exists(DataFolder() + u"DEADPC.wci"_s));
+    QVERIFY(form.Panel4->isHidden());
+    QVERIFY(!del->isEnabled());
+    form.FlushStateFile();
+    QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1); // its state stays
+
+    // Only a list built from the network neighbourhood offers the command.
+    TOptions::WriteSearchKind(0);
+    form.acRefreshExecute();
+    QCOMPARE(form.ListSearchKind(), 0);
+    QVERIFY(!del->isVisible());
+}
+
+void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
+{
+    MessageRecorder messages;
+    TOptions::WriteFirstRun(true);
+    TMainForm &form = start({u"GOODPC"_s, u"SUSPECTPC"_s, u"RPCPC"_s, u"GONEPC"_s}, {u"GONEPC"_s});
+    QVERIFY(waitStarted());
+    QCOMPARE(messages.shown.size(), 1);
+    QCOMPARE(messages.shown.first(),
+             u"Atenttion|This application is run first time.\r\nApplication will discover computers on network and "
+             "check theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be "
+             "minimized during scan."_s);
+    QVERIFY(!TOptions::ReadFirstRun());
+    QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 5);
+    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->Group, 1);
+    QCOMPARE(form.FindItem(u"RPCPC"_s)->Group, 2);
+    QCOMPARE(form.FindItem(u"GONEPC"_s)->Group, 4);
+    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->Drives->Count(), 2);
+    QCOMPARE(ReadComputerState(DataFolder(), u"GONEPC"_s), 4);
+    QCOMPARE(ReadComputerState(DataFolder(), u"SUSPECTPC"_s), 1);
+    QVERIFY(QFile::exists(DataFolder() + u"SUSPECTPC.wci"_s));
+    QVERIFY(QFile::exists(DataFolder() + u"GONEPC.wci!"_s));
+    QVERIFY(form.isVisible());
+    QVERIFY(form.Thread());
+    QCOMPARE(form.ListSearchKind(), 0); // the list was not rebuilt
+    QVERIFY(!form.acDeleteComputerInformation->isVisible());
+    // The thread was handed the window's names and checks them.
+    QVERIFY(waitMerges(1));
+    QCOMPARE(form.Items().size(), 4);
+}
+
+void TestMainWindow::firstRunWithoutComputers()
+{
+    MessageRecorder messages;
+    TOptions::WriteFirstRun(true);
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    QCOMPARE(messages.shown.size(), 2);
+    QCOMPARE(messages.shown.at(1), u"Atenttion|There is no computers! Enable NetworkNeigborhood!"_s);
+    QVERIFY(form.Items().isEmpty());
+    QVERIFY(!TOptions::ReadFirstRun());
+    QVERIFY(form.Thread());
+}
+
+// Holds every ping until the test lets it go.
+class HeldEcho final : public TIcmpEcho
+{
+public:
+    explicit HeldEcho(std::shared_ptr<std::atomic<bool>> release)
+        : m_release(std::move(release))
+    {
+    }
+    TReplyStatus Echo(const QString &, int, int) override
+    {
+        for (int i = 0; i < 2000 && !*m_release; ++i)
+            QThread::msleep(5);
+        return {TReplyStatusType::rsEcho, {}, 0};
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_release;
+};
+
+void TestMainWindow::firstRunKeepsTheWindowResponsive()
+{
+    MessageRecorder messages;
+    TOptions::WriteFirstRun(true);
+    m_names->set({u"GOODPC"_s, u"RPCPC"_s});
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    TMainFormParts parts = Parts(m_names, {});
+    parts.CreateEcho = [release] { return std::make_unique<HeldEcho>(release); };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    m_form->ShowAtStart();
+    // The computers are listed while their first ping is still waiting.
+    QTRY_VERIFY(m_form->FindItem(u"RPCPC"_s));
+    QElapsedTimer timer;
+    timer.start();
+    QTest::qWait(100);
+    QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
+    QVERIFY(!m_form->StartupDone());
+    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 5);
+    *release = true;
+    QVERIFY(waitStarted());
+    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 2);
+    QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, 5);
+}
+
+void TestMainWindow::placementAndColumnsAreKept()
+{
+    {
+        TMainForm &form = start({});
+        QVERIFY(waitStarted());
+        QCOMPARE(form.pos(), QPoint(100, 100));
+        QCOMPARE(form.size(), QSize(800, 550));
+        QCOMPARE(form.lvComputers->header()->sectionSize(0), 150);
+        QCOMPARE(form.lvSmartData->header()->sectionSize(3), 50);
+        form.move(140, 120);
+        form.resize(900, 640);
+        form.lvSmartData->header()->resizeSection(1, 180);
+        form.lvComputers->header()->resizeSection(0, 210);
+        form.close();
+        m_form.reset();
+    }
+    QCOMPARE(TRegistryHelper::ReadInteger(TOptions::KeyPath, u"Height"_s, TRootKey::CurrentUser, 0), 640);
+    QCOMPARE(TRegistryHelper::ReadInteger(TOptions::KeyPath, u"lvSmartDatacount"_s, TRootKey::CurrentUser, 0), 7);
+    // Only three stored widths: the other columns keep their design width.
+    TRegistryHelper::WriteInteger(TOptions::KeyPath, u"lvSmartDatacount"_s, TRootKey::CurrentUser, 3);
+    TRegistryHelper::WriteInteger(TOptions::KeyPath, u"lvSmartDataColumns3"_s, TRootKey::CurrentUser, 99);
+    TMainForm &again = start({});
+    QVERIFY(waitStarted());
+    QCOMPARE(again.pos(), QPoint(140, 120));
+    QCOMPARE(again.size(), QSize(900, 640));
+    QCOMPARE(again.lvSmartData->header()->sectionSize(1), 180);
+    QCOMPARE(again.lvSmartData->header()->sectionSize(3), 50);
+    QCOMPARE(again.lvComputers->header()->sectionSize(0), 210);
+}
+
+void TestMainWindow::minimizeToTrayAndBack()
+{
+    TOptions::WriteMinimizeToTray(true);
+    m_names->set({});
+    TMainFormParts parts = Parts(m_names, {});
+    parts.TrayAvailable = [] { return true; };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    TMainForm &form = *m_form;
+    form.ShowAtStart();
+    QVERIFY(waitStarted());
+    QVERIFY2(!form.isVisible(), "starts hidden in the tray");
+    QVERIFY(form.TrayIcon1->isVisible());
+
+    form.TrayIcon1DblClick();
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.isMinimized());
+    QVERIFY(!form.TrayIcon1->isVisible());
+
+    // Minimising hides the window in the tray again; a second start brings it back.
+    form.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!form.isVisible());
+    QVERIFY(form.TrayIcon1->isVisible());
+    form.BringToFront();
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.TrayIcon1->isVisible());
+
+    // Without the setting the window only minimises.
+    TOptions::WriteMinimizeToTray(false);
+    form.setWindowState(Qt::WindowMinimized);
+    QTest::qWait(50);
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.TrayIcon1->isVisible());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"
