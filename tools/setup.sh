@@ -78,6 +78,7 @@ case "$cmd" in
     build_thread_checked
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS="suppressions=$here/tools/lsan.supp"
     echo "== tests where threads meet, thread sanitizer =="
     TSAN_OPTIONS="suppressions=$here/tools/tsan.supp halt_on_error=1" \
       ctest --test-dir build-tsan -L threads --output-on-failure --timeout 600

@@ -200,19 +200,26 @@ TEST(ProviderChoice, LocalRecordingsOrRemote)
               nullptr);
     EXPECT_NE(dynamic_cast<TLocalWmiProvider *>(platform::ChooseWmiProvider(u"."_s, QString()).get()), nullptr);
 
-    // Remote computers cannot be reached yet: honestly "RPC server unavailable".
+    // Any other computer is remote. One that refuses the connection reads as
+    // "RPC server unavailable"; the address is on this machine's loopback and
+    // the port a closed one, so nothing leaves the machine.
     qunsetenv("VALMORA_RECORDINGS");
+    qputenv("VALMORA_WINRM_PORT", "9");
     TDriveList list;
-    EXPECT_EQ(ReadComputerDrives(u"\\\\otherpc"_s, list, u"dom\\u"_s, u"p"_s), kReadNoCimv2);
-    EXPECT_EQ(list.ComputerName, u"\\\\otherpc"_s);
+    EXPECT_EQ(ReadComputerDrives(u"\\\\127.0.0.9"_s, list, u"dom\\u"_s, u"p"_s), kReadNoCimv2);
+    EXPECT_EQ(list.ComputerName, u"\\\\127.0.0.9"_s);
     EXPECT_EQ(list.Count(), 0);
-    const auto remote = platform::ChooseWmiProvider(u"otherpc"_s, QString());
+    const auto remote = platform::ChooseWmiProvider(u"127.0.0.9"_s, QString());
+    EXPECT_EQ(dynamic_cast<TLocalWmiProvider *>(remote.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<platform::TWmiRecordingProvider *>(remote.get()), nullptr);
     try {
-        remote->CreateLocator()->ConnectServer(u"otherpc"_s, u"root\\CIMV2"_s, QString(), QString());
-        ADD_FAILURE() << "a remote connection succeeded";
+        auto services = remote->CreateLocator()->ConnectServer(u"127.0.0.9"_s, u"root\\CIMV2"_s, u"dom\\u"_s, u"p"_s);
+        services->ExecQuery(u"SELECT * FROM Win32_DiskDrive"_s, u"WQL"_s, 32);
+        ADD_FAILURE() << "a refused connection succeeded";
     } catch (const wmi::EWmiError &e) {
-        EXPECT_TRUE(e.message().contains(u"otherpc"_s));
+        EXPECT_TRUE(e.message().contains(u"127.0.0.9"_s)) << qPrintable(e.message());
     }
+    qunsetenv("VALMORA_WINRM_PORT");
 
     // $VALMORA_RECORDINGS points every name at the recordings.
     qputenv("VALMORA_RECORDINGS", sandbox.path().toLocal8Bit());
