@@ -931,9 +931,9 @@ void TMainForm::MergeCheckedComputers(TCheckedComputers &checked)
 {
     const bool guard = std::exchange(m_merging, true);
     lvComputers->setUpdatesEnabled(false);
-    TComputerItem *focused = static_cast<TComputerItem *>(lvComputers->currentItem());
-    if (focused && !focused->parent())
-        focused = nullptr;
+    // Group rows have no parent and are no computer items.
+    QTreeWidgetItem *current = lvComputers->currentItem();
+    TComputerItem *focused = current && current->parent() ? static_cast<TComputerItem *>(current) : nullptr;
     TComputerItem *selected = m_selected;
     TComputerComparer comparer;
     bool failed = false;
