@@ -43,8 +43,6 @@ namespace valmora {
 
 namespace {
 
-// An information file that exists but cannot be read.
-constexpr int kPlaceReadInformationFile = 1008;
 
 constexpr int kDriveButtonWidth = 150;
 constexpr int kDriveButtonHeight = 32;
@@ -816,7 +814,7 @@ bool TMainForm::loadInformationFile(TDriveList &list, const QString &caption, bo
     } catch (const std::exception &e) {
         // One damaged file must not hide the other computers: this one stays
         // without drives until its next check writes the file anew.
-        XLogSystem().LogException(e, kPlaceReadInformationFile);
+        XLogSystem().LogException(e, LogPlace::ReadInformationFile);
         return false;
     }
 }

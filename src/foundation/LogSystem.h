@@ -20,6 +20,9 @@ inline constexpr int RestoreWindowPlacement = 1004;
 inline constexpr int SaveWindowPlacement = 1005;
 inline constexpr int WriteComputerState = 1006;
 inline constexpr int WriteDriveModelFlag = 1007;
+// A computer's information file exists but cannot be read (the window then
+// goes on without its drives).
+inline constexpr int ReadInformationFile = 1008;
 inline constexpr int CheckComputer = 2001;
 inline constexpr int ReadCredentials = 2003;
 } // namespace LogPlace
