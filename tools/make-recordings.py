@@ -4,7 +4,7 @@ the drive reader's recording provider answers from (see src/platform/WmiRecordin
 
     tools/make-recordings.py FOLDER
 
-Computers: GOODPC (one healthy drive), SUSPECTPC (a healthy drive and one whose
+Computers: GOODPC (one healthy drive), FLAGGEDPC (a healthy drive and one whose
 reallocated sectors fell below the threshold), NOSMARTPC (drives, but no
 S.M.A.R.T. data), RPCPC (management instrumentation unavailable).
 """
@@ -84,7 +84,7 @@ def network():
         "GOODPC": recording("GOODPC", [
             drive(0, "VM-DISK 500", "  S1GOOD0001", 500107862016, healthy_attributes(6000, 42, temperature(35, 20, 45))),
         ]),
-        "SUSPECTPC": recording("SUSPECTPC", [
+        "FLAGGEDPC": recording("FLAGGEDPC", [
             drive(0, "VM-DISK 1000", "S2OK0002", 1000204886016, healthy_attributes(12000, 300, temperature(38, 22, 47))),
             drive(1, "VM-DISK 2000", "S3FAIL0003", 2000398934016, failing),
         ]),

@@ -38,9 +38,9 @@ int main(int argc, char *argv[])
     TRegistryHelper::WriteInteger(TOptions::KeyPath, u"Width"_s, TRootKey::CurrentUser, 1000);
     TRegistryHelper::WriteInteger(TOptions::KeyPath, u"Height"_s, TRootKey::CurrentUser, 600);
     // OLDPC stopped answering; its last readout held a failing drive.
-    test::StoreReadout(u"SUSPECTPC"_s, u"OLDPC"_s);
+    test::StoreReadout(u"FLAGGEDPC"_s, u"OLDPC"_s);
     auto names = std::make_shared<test::NetworkNames>();
-    names->set({u"GOODPC"_s, u"SUSPECTPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"OLDPC"_s, u"LAPTOP7"_s});
+    names->set({u"GOODPC"_s, u"FLAGGEDPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"OLDPC"_s, u"LAPTOP7"_s});
 
     TMainForm form(test::Parts(names, {u"OLDPC"_s, u"LAPTOP7"_s}));
     form.ShowAtStart();
@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
             ++saved;
         }
     };
-    shoot(u"SUSPECTPC"_s, 1, 1, u"main-window.png"_s);
+    shoot(u"FLAGGEDPC"_s, 1, 1, u"main-window.png"_s);
     shoot(u"OLDPC"_s, 0, 2, u"unavailable-suspect.png"_s);
     return saved == 2 ? 0 : 1;
 }

@@ -185,14 +185,14 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     // holding a failing drive; NEWPC appears only with the first cycle.
     WriteComputerState(DataFolder(), u"GOODPC"_s, 4);
     StoreReadout(u"GOODPC"_s, u"GOODPC"_s);
-    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    StoreReadout(u"FLAGGEDPC"_s, u"DEADPC"_s);
     WriteComputerState(DataFolder(), u"DEADPC"_s, 5);
 
     QMap<QString, int> groupsAtStart;
     QMap<QString, int> drivesAtStart;
-    m_names->set({u"GOODPC"_s, u"SUSPECTPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s});
+    m_names->set({u"GOODPC"_s, u"FLAGGEDPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s});
     auto threadNames = std::make_shared<NetworkNames>();
-    threadNames->set({u"GOODPC"_s, u"SUSPECTPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s, u"NEWPC"_s});
+    threadNames->set({u"GOODPC"_s, u"FLAGGEDPC"_s, u"NOSMARTPC"_s, u"RPCPC"_s, u"DEADPC"_s, u"NEWPC"_s});
     m_form = std::make_unique<TMainForm>(Parts(m_names, {u"DEADPC"_s, u"NEWPC"_s}, threadNames));
     connect(m_form.get(), &TMainForm::startupDone, this, [&] {
         // Runs inside the start: after the rebuild, before any cycle was merged.
@@ -203,7 +203,7 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     });
     m_form->ShowAtStart();
     QVERIFY(waitStarted());
-    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"SUSPECTPC"_s, 5}, {u"NOSMARTPC"_s, 5},
+    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"FLAGGEDPC"_s, 5}, {u"NOSMARTPC"_s, 5},
                                            {u"RPCPC"_s, 5}, {u"DEADPC"_s, 5}};
     QCOMPARE(groupsAtStart, expectedStart);
     QCOMPARE(drivesAtStart.value(u"GOODPC"_s), 1);
@@ -213,13 +213,13 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
 
     QVERIFY(waitMerges(1));
     TMainForm &form = *m_form;
-    QCOMPARE(Captions(form, 1), (QStringList{u"DEADPC"_s, u"SUSPECTPC"_s}));
+    QCOMPARE(Captions(form, 1), (QStringList{u"DEADPC"_s, u"FLAGGEDPC"_s}));
     QCOMPARE(Captions(form, 2), (QStringList{u"RPCPC"_s}));
     QCOMPARE(Captions(form, 3), (QStringList{u"NOSMARTPC"_s}));
     QCOMPARE(Captions(form, 4), (QStringList{u"NEWPC"_s}));
     QCOMPARE(Captions(form, 5), (QStringList{u"GOODPC"_s}));
     QCOMPARE(form.FindItem(u"DEADPC"_s)->ImageIndex, 1); // unavailable with a suspect stored drive
-    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->ImageIndex, 0); // suspect but available
+    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->ImageIndex, 0); // suspect but available
     QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 2); // the stored drives are kept
     QCOMPARE(form.FindItem(u"DEADPC"_s)->icon(0).cacheKey(), form.ComputerImage(1).cacheKey());
     form.FlushStateFile();
@@ -240,7 +240,7 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
 
 void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
 {
-    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    StoreReadout(u"FLAGGEDPC"_s, u"DEADPC"_s);
     TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
     QVERIFY(waitMerges(1));
     QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 1);
@@ -276,7 +276,7 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     Select(form, u"GOODPC"_s);
     QCOMPARE(form.DriveButtons().size(), std::size_t{1});
     std::vector<std::unique_ptr<TAddedComputer>> more;
-    more.push_back(Checked(u"GOODPC"_s, StateSuspected, u"SUSPECTPC"_s));
+    more.push_back(Checked(u"GOODPC"_s, StateSuspected, u"FLAGGEDPC"_s));
     form.WMCycleDone(Batch(std::move(more)));
     QCOMPARE(form.SelectedItem(), form.FindItem(u"GOODPC"_s));
     QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 1);
@@ -297,11 +297,11 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
 
 void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
 {
-    TMainForm &form = start({u"GOODPC"_s, u"SUSPECTPC"_s});
+    TMainForm &form = start({u"GOODPC"_s, u"FLAGGEDPC"_s});
     QVERIFY(waitMerges(1));
-    Select(form, u"SUSPECTPC"_s);
+    Select(form, u"FLAGGEDPC"_s);
     QVERIFY(form.Panel4->isVisible());
-    QCOMPARE(form.statusBar()->currentMessage(), u"SUSPECTPC"_s);
+    QCOMPARE(form.statusBar()->currentMessage(), u"FLAGGEDPC"_s);
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QToolButton *first = form.DriveButtons()[0].Button;
     QToolButton *second = form.DriveButtons()[1].Button;
@@ -419,7 +419,7 @@ void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
 void TestMainWindow::deleteComputerInformationRules()
 {
     MessageRecorder messages;
-    StoreReadout(u"SUSPECTPC"_s, u"DEADPC"_s);
+    StoreReadout(u"FLAGGEDPC"_s, u"DEADPC"_s);
     TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
     QVERIFY(waitMerges(1));
     QAction *del = form.acDeleteComputerInformation;
@@ -456,7 +456,7 @@ void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
 {
     MessageRecorder messages;
     TOptions::WriteFirstRun(true);
-    TMainForm &form = start({u"GOODPC"_s, u"SUSPECTPC"_s, u"RPCPC"_s, u"GONEPC"_s}, {u"GONEPC"_s});
+    TMainForm &form = start({u"GOODPC"_s, u"FLAGGEDPC"_s, u"RPCPC"_s, u"GONEPC"_s}, {u"GONEPC"_s});
     QVERIFY(waitStarted());
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(messages.shown.first(),
@@ -465,13 +465,13 @@ void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
              "minimized during scan."_s);
     QVERIFY(!TOptions::ReadFirstRun());
     QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 5);
-    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->Group, 1);
+    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->Group, 1);
     QCOMPARE(form.FindItem(u"RPCPC"_s)->Group, 2);
     QCOMPARE(form.FindItem(u"GONEPC"_s)->Group, 4);
-    QCOMPARE(form.FindItem(u"SUSPECTPC"_s)->Drives->Count(), 2);
+    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->Drives->Count(), 2);
     QCOMPARE(ReadComputerState(DataFolder(), u"GONEPC"_s), 4);
-    QCOMPARE(ReadComputerState(DataFolder(), u"SUSPECTPC"_s), 1);
-    QVERIFY(QFile::exists(DataFolder() + u"SUSPECTPC.wci"_s));
+    QCOMPARE(ReadComputerState(DataFolder(), u"FLAGGEDPC"_s), 1);
+    QVERIFY(QFile::exists(DataFolder() + u"FLAGGEDPC.wci"_s));
     QVERIFY(QFile::exists(DataFolder() + u"GONEPC.wci!"_s));
     QVERIFY(form.isVisible());
     QVERIFY(form.Thread());
