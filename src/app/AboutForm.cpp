@@ -157,15 +157,9 @@ bool TfrmAbout::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmAbout::keyPressEvent(QKeyEvent *event)
 {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
+    // Neither Enter nor Escape closes the dialog; only its buttons and the close box do.
+    if (!SwallowClosingKeys(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 } // namespace valmora

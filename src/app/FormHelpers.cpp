@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -132,6 +133,19 @@ int TRadioGroup::Count() const
 QRadioButton *TRadioGroup::Item(int index) const
 {
     return m_items.value(index);
+}
+
+bool SwallowClosingKeys(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace valmora

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +40,10 @@ void GrowToText(QWidget *widget);
 
 // A push button at the given place that Enter does not press unless asked.
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry);
+
+// Takes Enter and Escape, so that only a dialog's buttons and its close box
+// close it; true when the key was one of them.
+bool SwallowClosingKeys(QKeyEvent *event);
 
 // The button shows the action's text and enabled state from now on, and
 // pressing it triggers the action.

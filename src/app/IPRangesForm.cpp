@@ -131,15 +131,8 @@ void TfrmIPRange::acOKUpdate()
 void TfrmIPRange::keyPressEvent(QKeyEvent *event)
 {
     // Neither Enter nor Escape closes the dialog; only its buttons and the close box do.
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
+    if (!SwallowClosingKeys(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 } // namespace valmora

@@ -57,15 +57,9 @@ void TfrmUserPass::SetPassword(const QString &password)
 
 void TfrmUserPass::keyPressEvent(QKeyEvent *event)
 {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
+    // Neither Enter nor Escape closes the dialog; only its buttons and the close box do.
+    if (!SwallowClosingKeys(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 bool EditUserPass(QWidget *owner, const QString &dataFolder, const QString &computerName)
