@@ -81,6 +81,7 @@ struct ServerContext
     gss_ctx_id_t ctx = GSS_C_NO_CONTEXT;
     bool established = false;
     EGssMech mech = EGssMech::Ntlm;
+    EAuthScheme scheme = EAuthScheme::Negotiate;
     ~ServerContext() { reset(); }
     void reset()
     {
@@ -259,6 +260,9 @@ void TWinRmTestEndpoint::serve(int fd)
                 const QByteArray token = QByteArray::fromBase64(auth.mid(space + 1));
                 if (gss.established)
                     gss.reset();
+                gss.scheme = auth.left(space).compare(SchemeName(EAuthScheme::Kerberos), Qt::CaseInsensitive) == 0
+                                 ? EAuthScheme::Kerberos
+                                 : EAuthScheme::Negotiate;
                 gss_buffer_desc in{static_cast<size_t>(token.size()), const_cast<char *>(token.constData())};
                 gss_buffer_desc outToken{0, nullptr};
                 gss_OID mech = GSS_C_NO_OID;
@@ -301,12 +305,12 @@ void TWinRmTestEndpoint::serve(int fd)
                 answeredSoap = true;
                 out = response(reply.status, "application/soap+xml;charset=UTF-8", {}, reply.body);
             } else {
-                const QByteArray protocol = gss.mech == EGssMech::Kerberos ? QByteArray(KerberosProtocol)
-                                                                           : QByteArray(SpnegoProtocol);
+                // A strict service: the body must carry the label of the scheme it authenticated with.
+                const QByteArray protocol = SealingProtocol(gss.scheme);
                 QByteArray soap;
                 bool ok = false;
                 try {
-                    soap = UnwrapWinRm(gss.ctx, gss.mech, ParseEncryptedBody(contentType, req.body, protocol));
+                    soap = UnwrapWinRm(gss.ctx, gss.mech, ParseEncryptedBody(contentType, req.body, {protocol}));
                     ok = true;
                 } catch (const std::exception &e) {
                     std::lock_guard guard(m_lock);
@@ -321,7 +325,8 @@ void TWinRmTestEndpoint::serve(int fd)
                     }
                     const TEndpointReply reply = m_responder(soap);
                     answeredSoap = true;
-                    const TEncryptedMessage sealed = WrapWinRm(gss.ctx, gss.mech, reply.body);
+                    const QByteArray answerProtocol = m_answerProtocol.isEmpty() ? protocol : m_answerProtocol;
+                    const TEncryptedMessage sealed = WrapWinRm(gss.ctx, gss.mech, reply.body, answerProtocol);
                     out = response(reply.status, EncryptedContentType(sealed.protocol), {}, BuildEncryptedBody(sealed));
                 }
             }

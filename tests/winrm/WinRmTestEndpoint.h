@@ -47,6 +47,8 @@ public:
     void SetCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
     // Plain security only: demand HTTP Basic with this account.
     void SetBasicAccount(const QByteArray &user, const QByteArray &password);
+    // Label sealed answers with this protocol instead of the scheme's own.
+    void SetAnswerProtocol(const QByteArray &protocol) { m_answerProtocol = protocol; }
     // Answer every request with this status and no body (0: normal service).
     void SetFixedStatus(int status) { m_fixedStatus = status; }
 
@@ -74,6 +76,7 @@ private:
     std::thread m_thread;
     void *m_tls = nullptr; // SSL_CTX
     QByteArray m_basic;    // expected "Basic …" value
+    QByteArray m_answerProtocol;
 
     mutable std::mutex m_lock;
     int m_connections = 0, m_requests = 0, m_sealed = 0, m_authFailures = 0, m_tlsFailures = 0;
