@@ -657,3 +657,149 @@ TEST_F(WinRmHttps, NtlmOverVerifiedTlsWithoutMessageSealing)
     EXPECT_TRUE(e.Violations().isEmpty()) << e.Violations().join(u"; "_s).toStdString();
     EXPECT_EQ(e.SealedRequests(), rec->Enumerates() + rec->Pulls());
 }
+
+// ---------------------------------------------------------------------------
+// An independent peer: python3-winrm's Encryption class and python3-gssapi
+// frame and seal on the other side, so a mistake our own endpoint shares with
+// the client shows here.
+
+namespace {
+
+class TPythonPeer
+{
+public:
+    // False with a reason when the peer cannot run here.
+    bool Start(QString &why)
+    {
+        const QString python = u"/usr/bin/python3"_s; // Debian's, where python3-winrm lives
+        if (!QFile::exists(python)) {
+            why = u"Debian's python3 is not installed"_s;
+            return false;
+        }
+        QStringList args{QString::fromUtf8(VALMORA_SOURCE_DIR) + u"/tests/winrm/winrm_peer.py"_s, u"60"_s};
+        for (const auto &[cls, ns, file] : {std::tuple{"Win32_PhysicalMedia", "root\\CIMV2", "physicalmedia_items.xml"},
+                                           {"Win32_DiskDrive", "root\\CIMV2", "diskdrive_items.xml"},
+                                           {"MSStorageDriver_FailurePredictData", "root\\WMI", "failurepredictdata_items.xml"},
+                                           {"MSStorageDriver_FailurePredictThresholds", "root\\WMI",
+                                            "failurepredictthresholds_items.xml"}})
+            args << u"%1=%2=%3"_s.arg(QLatin1StringView(cls), QLatin1StringView(ns),
+                                      valmora::test::OwnFixture(u"winrm/"_s + QLatin1StringView(file)));
+        m_process.start(python, args);
+        if (!m_process.waitForStarted(5000)) {
+            why = u"python3 does not start"_s;
+            return false;
+        }
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+        }
+        const QByteArray first = m_process.readLine().trimmed();
+        if (first.startsWith("PORT ")) {
+            m_port = first.mid(5).toInt();
+            return m_port > 0;
+        }
+        why = first.startsWith("MISSING ") ? u"python3-winrm or python3-gssapi is not installed: "_s
+                                                 + QString::fromUtf8(first.mid(8))
+                                           : u"the peer did not start: "_s + QString::fromUtf8(first + m_process.readAll());
+        return false;
+    }
+    ~TPythonPeer() { Stop(); }
+
+    TWinRmOptions Options() const
+    {
+        TWinRmOptions o;
+        o.port = m_port;
+        return o;
+    }
+
+    // Ends the peer and gives every line it printed after its port.
+    QList<QByteArray> Stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.closeWriteChannel();
+            if (!m_process.waitForFinished(10000)) {
+                m_process.kill();
+                m_process.waitForFinished(3000);
+            }
+            m_lines += m_process.readAll().split('\n');
+            m_lines.removeAll(QByteArray());
+        }
+        return m_lines;
+    }
+
+private:
+    QProcess m_process;
+    int m_port = 0;
+    QList<QByteArray> m_lines;
+};
+
+#define REQUIRE_PEER(peer)                                                                                             \
+    if (QString why; !(peer).Start(why)) {                                                                             \
+        GTEST_SKIP() << why.toStdString();                                                                             \
+    }
+
+qsizetype countStarting(const QList<QByteArray> &lines, const QByteArray &prefix)
+{
+    return std::count_if(lines.begin(), lines.end(), [&](const QByteArray &l) { return l.startsWith(prefix); });
+}
+
+} // namespace
+
+TEST_F(WinRmKerberos, IndependentPeerReadsEverySealedBody)
+{
+    struct Case
+    {
+        const char *mech;
+        QString host, user, password;
+    };
+    const Case cases[] = {
+        {"kerberos", u"localhost"_s, user(), password()},
+        {"ntlm", u"127.0.0.1"_s, ntlmUser, ntlmPassword},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mech);
+        if (QByteArray(c.mech) == "ntlm" && !valmora::test::NtlmMechanismInstalled())
+            continue;
+        TPythonPeer peer;
+        REQUIRE_PEER(peer)
+        auto provider = CreateRemoteProvider(peer.Options());
+        expectRecordedDrives(readFourStages(*provider, c.host, c.user, c.password));
+        const QList<QByteArray> lines = peer.Stop();
+        EXPECT_EQ(countStarting(lines, "MECH " + QByteArray(c.mech)), 1) << lines.join('\n').constData();
+        EXPECT_EQ(countStarting(lines, "SEALED " + QByteArray("http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate")), 4)
+            << lines.join('\n').constData();
+        EXPECT_EQ(countStarting(lines, "REFUSED"), 0) << lines.join('\n').constData();
+    }
+}
+
+TEST_F(WinRmKerberos, IndependentPeerRefusesTheKerberosLabelAfterNegotiate)
+{
+    TPythonPeer peer;
+    REQUIRE_PEER(peer)
+    TWinRmHttp http(u"localhost"_s, peer.Options());
+    TGssClient gss(EGssMech::Kerberos, user(), password(), u"localhost"_s);
+    const THttpResponse logon = http.Post({}, "application/soap+xml;charset=UTF-8", "Negotiate " + gss.Step({}).toBase64());
+    ASSERT_EQ(logon.status, 200);
+    ASSERT_FALSE(logon.authenticate.isEmpty());
+    gss.Step(QByteArray::fromBase64(logon.authenticate.front().mid(10)));
+    ASSERT_TRUE(gss.Complete());
+
+    const QString id = wsman::NewMessageId();
+    const QByteArray soap = wsman::BuildEnumerate(u"http://localhost/wsman"_s, wsman::ResourceUri(u"root\\CIMV2"_s),
+                                                  u"SELECT * FROM Win32_DiskDrive"_s, id, {});
+    const TEncryptedMessage right = gss.Wrap(soap, EAuthScheme::Negotiate);
+    const THttpResponse r = http.Post(BuildEncryptedBody(right), EncryptedContentType(right.protocol));
+    ASSERT_EQ(r.status, 200);
+    const QByteArray answer =
+        gss.Unwrap(ParseEncryptedBody(r.contentType, r.body, AnswerProtocols(EAuthScheme::Negotiate, true)));
+    const auto page = wsman::ParseEnumerationResponse(answer, QString::fromUtf16(wsman::action::EnumerateResponse), id);
+    EXPECT_EQ(page.items.size(), 2u);
+    EXPECT_TRUE(page.endOfSequence);
+
+    // The label the client used to send with Kerberos underneath: a strict service refuses it.
+    const TEncryptedMessage wrong = gss.Wrap(soap, EAuthScheme::Kerberos);
+    EXPECT_EQ(http.Post(BuildEncryptedBody(wrong), EncryptedContentType(wrong.protocol)).status, 400);
+
+    const QList<QByteArray> lines = peer.Stop();
+    EXPECT_EQ(countStarting(lines, "REFUSED content type multipart/encrypted;protocol=\"application/HTTP-Kerberos"), 1)
+        << lines.join('\n').constData();
+    EXPECT_EQ(countStarting(lines, "SEALED"), 1) << lines.join('\n').constData();
+}
