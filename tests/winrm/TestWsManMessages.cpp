@@ -273,6 +273,63 @@ TEST(WsManResponses, ByteArraysAsOneElementOrBase64)
     EXPECT_EQ(o.ReadText(u"Nested"_s), u"20240102"_s);
 }
 
+TEST(WsManResponses, DeepAndWideInstancesAreRefusedWithoutRecursion)
+{
+    // levels: elements nested inside the property Model, which is level 2.
+    const auto instance = [](int levels, int extraProperties) -> QByteArray {
+        QByteArray props;
+        for (int i = 0; i < extraProperties; ++i)
+            props += "<p:P" + QByteArray::number(i) + ">1</p:P" + QByteArray::number(i) + '>';
+        return "<p:Win32_DiskDrive xmlns:p=\"urn:x\">" + props + "<p:Model>A" + QByteArray("<x>").repeated(levels)
+               + "deep" + QByteArray("</x>").repeated(levels) + "B</p:Model></p:Win32_DiskDrive>";
+    };
+    struct Case
+    {
+        int levels, extraProperties;
+        const char *refusal; // empty: parses
+    } const cases[] = {
+        {0, 0, ""},
+        {MaxInstanceDepth - 2, 0, ""},
+        {MaxInstanceDepth - 1, 0, "nested deeper than 16"},
+        {100000, 0, "nested deeper than 16"},
+        {0, MaxInstanceProperties - 1, ""},
+        {0, MaxInstanceProperties, "more than 256 properties"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.levels) + " levels, " + std::to_string(c.extraProperties) + " properties");
+        const QString id = NewMessageId();
+        const QByteArray xml =
+            "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+            "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+            "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\" "
+            "xmlns:w=\"http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd\"><s:Header><a:Action>"
+            + QString::fromUtf16(action::PullResponse).toUtf8() + "</a:Action><a:RelatesTo>" + id.toUtf8()
+            + "</a:RelatesTo></s:Header><s:Body><n:PullResponse><n:Items>" + instance(c.levels, c.extraProperties)
+            + "</n:Items><n:EndOfSequence/></n:PullResponse></s:Body></s:Envelope>";
+        if (*c.refusal == 0) {
+            const TEnumerationPage page = ParseEnumerationResponse(xml, QString::fromUtf16(action::PullResponse), id);
+            ASSERT_EQ(page.items.size(), 1u);
+            // The text of every level, as one value.
+            EXPECT_EQ(page.items[0].ReadText(u"Model"_s), u"AdeepB"_s);
+            continue;
+        }
+        try {
+            ParseEnumerationResponse(xml, QString::fromUtf16(action::PullResponse), id);
+            ADD_FAILURE() << "must be refused";
+        } catch (const EWmiError &e) {
+            EXPECT_TRUE(e.message().contains(QLatin1StringView(c.refusal))) << e.what();
+        }
+    }
+    // An array of 512 elements is one property, however many elements.
+    QByteArray array = "<Items><p:X xmlns:p=\"urn:x\">";
+    for (int i = 0; i < 512; ++i)
+        array += "<p:VendorSpecific>" + QByteArray::number(i % 256) + "</p:VendorSpecific>";
+    array += "</p:X></Items>";
+    const auto items = ParseItems(array);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].ReadArrayByte(u"VendorSpecific"_s, 511), 255);
+}
+
 TEST(WsManResponses, BrokenAnswersRaise)
 {
     const QByteArray cases[] = {

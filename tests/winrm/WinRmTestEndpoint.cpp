@@ -385,7 +385,7 @@ namespace {
 
 struct SoapRequest
 {
-    QString action, messageId, resourceUri, filter, dialect, context, operationTimeout, maxEnvelopeSize;
+    QString action, messageId, resourceUri, filter, dialect, context, operationTimeout, maxEnvelopeSize, maxElements;
 };
 
 SoapRequest parseRequest(const QByteArray &soap)
@@ -406,6 +406,8 @@ SoapRequest parseRequest(const QByteArray &soap)
             r.operationTimeout = x.readElementText();
         else if (name == u"MaxEnvelopeSize")
             r.maxEnvelopeSize = x.readElementText();
+        else if (name == u"MaxElements")
+            r.maxElements = x.readElementText();
         else if (name == u"Filter") {
             r.dialect = x.attributes().value(u"Dialect"_s).toString();
             r.filter = x.readElementText();
@@ -545,6 +547,98 @@ QStringList TRecordedWinRm::Problems() const
 {
     std::lock_guard guard(m_lock);
     return m_problems;
+}
+
+// ---------------------------------------------------------------------------
+
+THostileWinRm::THostileWinRm(EMode mode, int size, TRecordedWinRm &normal)
+    : m_mode(mode)
+    , m_size(size)
+    , m_normal(normal)
+{
+}
+
+QByteArray THostileWinRm::items(const QString &className, int from, int count) const
+{
+    const QByteArray open = "<p:" + className.toUtf8() + " xmlns:p=\"http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/"
+                            + className.toUtf8() + "\">";
+    const QByteArray close = "</p:" + className.toUtf8() + '>';
+    QByteArray out;
+    for (int i = from; i < from + count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        out += open;
+        if (className == u"Win32_PhysicalMedia")
+            out += "<p:SerialNumber>SN-" + n + "</p:SerialNumber><p:Tag>\\\\.\\PHYSICALDRIVE" + n + "</p:Tag>";
+        else
+            out += "<p:DeviceID>\\\\.\\PHYSICALDRIVE" + n + "</p:DeviceID><p:Model>HOSTILE DISK " + n
+                   + "</p:Model><p:PNPDeviceID>SCSI\\DISK&amp;VEN_HOSTILE\\" + n + "</p:PNPDeviceID><p:Size>1000</p:Size>";
+        out += close;
+    }
+    return out;
+}
+
+TEndpointReply THostileWinRm::Answer(const QByteArray &soap)
+{
+    const SoapRequest r = parseRequest(soap);
+    const bool enumerate = r.action == QString::fromUtf16(wsman::action::Enumerate);
+    const QString cls = enumerate ? QueriedClass(r.filter) : r.context.section(u'/', 1, 1);
+    const bool abused = cls == u"Win32_DiskDrive" || (m_mode == EMode::ManyDrives && cls == u"Win32_PhysicalMedia");
+    if (r.action == QString::fromUtf16(wsman::action::Release) && r.context.startsWith(u"hostile/")) {
+        std::lock_guard guard(m_lock);
+        ++m_releases;
+        return {200, envelope(QString::fromUtf16(wsman::action::ReleaseResponse), r.messageId, {})};
+    }
+    if (!abused)
+        return m_normal.Answer(soap);
+
+    // Contexts of our own: "hostile/<class>/<next item>".
+    const int next = enumerate ? 0 : r.context.section(u'/', 2, 2).toInt();
+    if (!enumerate) {
+        std::lock_guard guard(m_lock);
+        ++m_pulls;
+    }
+    const int perPage = std::max(1, r.maxElements.toInt());
+    QByteArray page;
+    bool end = true;
+    int after = next;
+    switch (m_mode) {
+    case EMode::DeepNesting:
+        page = items(cls, 0, 1);
+        page.insert(page.indexOf("</p:Model>"), QByteArray("<x>").repeated(m_size) + QByteArray("</x>").repeated(m_size));
+        break;
+    case EMode::Endless:
+        page = items(cls, next, 1);
+        after = next + 1;
+        end = false;
+        break;
+    case EMode::ManyDrives:
+        after = std::min(m_size, next + perPage);
+        page = items(cls, next, after - next);
+        end = after >= m_size;
+        break;
+    }
+    const QByteArray itemsNs = enumerate ? "w" : "n";
+    QByteArray body = enumerate ? "<n:EnumerateResponse>" : "<n:PullResponse>";
+    if (!end)
+        body += "<n:EnumerationContext>hostile/" + cls.toUtf8() + '/' + QByteArray::number(after) + "</n:EnumerationContext>";
+    body += '<' + itemsNs + ":Items>" + page + "</" + itemsNs + ":Items>";
+    if (end)
+        body += '<' + itemsNs + ":EndOfSequence/>";
+    body += enumerate ? "</n:EnumerateResponse>" : "</n:PullResponse>";
+    const auto action = enumerate ? wsman::action::EnumerateResponse : wsman::action::PullResponse;
+    return {200, envelope(QString::fromUtf16(action), r.messageId, body)};
+}
+
+int THostileWinRm::Pulls() const
+{
+    std::lock_guard guard(m_lock);
+    return m_pulls;
+}
+
+int THostileWinRm::Releases() const
+{
+    std::lock_guard guard(m_lock);
+    return m_releases;
 }
 
 } // namespace valmora::test

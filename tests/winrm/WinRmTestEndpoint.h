@@ -119,4 +119,31 @@ private:
     QStringList m_problems;
 };
 
+// A service that authenticates and seals properly and then misbehaves in one
+// way; the classes it does not abuse are answered from the recordings.
+class THostileWinRm
+{
+public:
+    enum class EMode {
+        DeepNesting,  // a Win32_DiskDrive property nested `size` elements deep
+        Endless,      // every Pull of Win32_DiskDrive brings one more drive, never the end
+        ManyDrives,   // `size` media and drives, paged as the client asks
+    };
+    THostileWinRm(EMode mode, int size, TRecordedWinRm &normal);
+
+    TEndpointReply Answer(const QByteArray &soap);
+
+    int Pulls() const;
+    int Releases() const;
+
+private:
+    QByteArray items(const QString &className, int from, int count) const;
+
+    EMode m_mode;
+    int m_size;
+    TRecordedWinRm &m_normal;
+    mutable std::mutex m_lock;
+    int m_pulls = 0, m_releases = 0;
+};
+
 } // namespace valmora::test
