@@ -46,11 +46,7 @@ QByteArray own(const QString &name)
 std::unique_ptr<TRecordedWinRm> recordings(int perPage)
 {
     auto r = std::make_unique<TRecordedWinRm>();
-    r->Add(u"Win32_PhysicalMedia"_s, u"root\\CIMV2"_s, own(u"physicalmedia_items.xml"_s), perPage);
-    r->Add(u"Win32_DiskDrive"_s, u"root\\CIMV2"_s, own(u"diskdrive_items.xml"_s), perPage);
-    r->Add(u"MSStorageDriver_FailurePredictData"_s, u"root\\WMI"_s, own(u"failurepredictdata_items.xml"_s), perPage);
-    r->Add(u"MSStorageDriver_FailurePredictThresholds"_s, u"root\\WMI"_s,
-           own(u"failurepredictthresholds_items.xml"_s), perPage);
+    r->AddRecordedDrives(perPage);
     r->AddFault(u"Win32_Missing"_s, own(u"fault_class_not_found.xml"_s));
     return r;
 }

@@ -7,6 +7,7 @@
 
 #include <gssapi/gssapi_krb5.h>
 
+#include <QFile>
 #include <QXmlStreamReader>
 
 #include <openssl/err.h>
@@ -460,6 +461,21 @@ void TRecordedWinRm::Add(const QString &className, const QString &nameSpace, con
     }
     std::lock_guard guard(m_lock);
     m_classes[className.toLower()] = rec;
+}
+
+void TRecordedWinRm::AddRecordedDrives(int perPage)
+{
+    const auto fixture = [](const char *name) {
+        QFile f(QString::fromUtf8(VALMORA_TEST_FIXTURES) + u"/winrm/"_s + QString::fromLatin1(name));
+        if (!f.open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot read the fixture " + f.fileName().toStdString());
+        return f.readAll();
+    };
+    Add(u"Win32_PhysicalMedia"_s, u"root\\CIMV2"_s, fixture("physicalmedia_items.xml"), perPage);
+    Add(u"Win32_DiskDrive"_s, u"root\\CIMV2"_s, fixture("diskdrive_items.xml"), perPage);
+    Add(u"MSStorageDriver_FailurePredictData"_s, u"root\\WMI"_s, fixture("failurepredictdata_items.xml"), perPage);
+    Add(u"MSStorageDriver_FailurePredictThresholds"_s, u"root\\WMI"_s, fixture("failurepredictthresholds_items.xml"),
+        perPage);
 }
 
 void TRecordedWinRm::AddFault(const QString &className, const QByteArray &faultEnvelope)

@@ -90,6 +90,9 @@ class TRecordedWinRm
 public:
     // itemsXml: the instance elements of a class as the service renders them.
     void Add(const QString &className, const QString &nameSpace, const QByteArray &itemsXml, int perPage);
+    // The tests' two recorded drives in the four classes of the reader, from
+    // the fixtures under tests/fixtures/winrm.
+    void AddRecordedDrives(int perPage);
     // A fault envelope (with @RELATES_TO@ where the request's id goes) for a class.
     void AddFault(const QString &className, const QByteArray &faultEnvelope);
 
