@@ -132,7 +132,8 @@ TEST(WinRmHostile, CycleOverAHostileComputerStillChecksTheGoodOne)
         SCOPED_TRACE(h.what);
         test::ScopedSandbox box;
         const QString dataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
-        Computer hostile(h.mode, h.size);
+        // Twice the cap shows the cut; the reader's test above takes the full 50,000.
+        Computer hostile(h.mode, h.mode == THostileWinRm::EMode::ManyDrives ? 2 * kMaxDrivesPerComputer : h.size);
         Computer good(std::nullopt, 0);
         auto provider = providerFor({{u"HOSTILEPC"_s, &hostile}, {u"GOODPC"_s, &good}}, testOptions());
 
