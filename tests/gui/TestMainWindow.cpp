@@ -899,12 +899,13 @@ void TestMainWindow::placementFitsTheScreen()
     // larger than the screen: its frame stays within the screen's free area,
     // and so does its minimum size (the screen of a test may be small).
     for (const bool stored : {false, true}) {
+        // The window before stores its own placement when it goes.
+        m_form.reset();
         if (stored) {
             for (const auto &[name, value] : {std::pair{u"Left"_s, frame.x()}, {u"Top"_s, frame.y()},
                                               {u"Width"_s, frame.width()}, {u"Height"_s, frame.height()}})
                 TRegistryHelper::WriteInteger(TOptions::KeyPath, name, TRootKey::CurrentUser, value);
         }
-        m_form.reset();
         TMainForm &form = start({});
         QVERIFY(waitStarted());
         QVERIFY(QTest::qWaitForWindowExposed(&form));
