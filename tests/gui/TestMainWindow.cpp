@@ -154,6 +154,7 @@ private slots:
     void selectionSurvivesACycleThatDropsAndAddsTheComputer();
     void ipRangesAreWalkedByTheWindowAndTheThread_data();
     void ipRangesAreWalkedByTheWindowAndTheThread();
+    void unreadableRangeIsReportedAndTheThreadGoesOn();
     void trayMenuShowsChecksNowAndExits();
 
 private:
@@ -835,6 +836,36 @@ void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread()
     QCOMPARE(m_form->FindItem(u"NOSMARTPC"_s)->Group, int(StateSmartNotSupported));
     QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, int(StateGood));
     QCOMPARE(m_form->Items().size(), 3);
+}
+
+void TestMainWindow::unreadableRangeIsReportedAndTheThreadGoesOn()
+{
+    MessageRecorder messages;
+    WriteQuietSettings(2);
+    TOptions::WriteIPRanges({u"10.99.0.1-10.99.0.x"_s});
+    // No server: nothing may be looked up anywhere.
+    const auto noServer = [] {
+        auto source = std::make_unique<TIPNetworkNeigborhoodComputes>(platform::CreateReverseDnsClient(),
+                                                                      platform::SystemHostInfo());
+        source->Resolver().SetServer(QString());
+        return source;
+    };
+    TMainFormParts parts = Parts(m_names, {});
+    parts.IPNetworkNeigborhoodComputes1 = noServer();
+    parts.CreateThreadParts = [threadParts = std::move(parts.CreateThreadParts), noServer] {
+        TRefreshThreadParts p = threadParts();
+        p.IPSource = noServer();
+        return p;
+    };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY2(messages.shown.first().contains(u"10.99.0.x"_s), qPrintable(messages.shown.first()));
+    // The thread's cycle fails on the same range and still ends with a batch.
+    QVERIFY(waitMerges(1));
+    QVERIFY(m_form->Items().isEmpty());
+    QVERIFY(m_form->Thread());
 }
 
 void TestMainWindow::trayMenuShowsChecksNowAndExits()
