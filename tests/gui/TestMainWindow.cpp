@@ -101,6 +101,15 @@ void Select(TMainForm &form, const QString &caption)
     form.lvComputers->setCurrentItem(item);
 }
 
+// The IP-range source with its lookups sent to that server (none for an empty address).
+std::unique_ptr<TIPNetworkNeigborhoodComputes> IpSource(const QString &server, std::uint16_t port)
+{
+    auto source =
+        std::make_unique<TIPNetworkNeigborhoodComputes>(platform::CreateReverseDnsClient(), platform::SystemHostInfo());
+    source->Resolver().SetServer(server, port);
+    return source;
+}
+
 QStringList RowTexts(QTreeWidget *table, int row)
 {
     QStringList texts;
@@ -799,12 +808,7 @@ void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread()
     DnsmasqServer inCycle(u"127.0.0.92"_s, later);
     if (!atStart.running() || !inCycle.running())
         QSKIP(qPrintable(u"no DNS server of the test: "_s + atStart.error() + inCycle.error()));
-    const auto sourceAt = [](const DnsmasqServer &server) {
-        auto source = std::make_unique<TIPNetworkNeigborhoodComputes>(platform::CreateReverseDnsClient(),
-                                                                      platform::SystemHostInfo());
-        source->Resolver().SetServer(server.address(), server.port());
-        return source;
-    };
+    const auto sourceAt = [](const DnsmasqServer &server) { return IpSource(server.address(), server.port()); };
 
     MessageRecorder messages;
     WriteQuietSettings(2);
@@ -844,12 +848,7 @@ void TestMainWindow::unreadableRangeIsReportedAndTheThreadGoesOn()
     WriteQuietSettings(2);
     TOptions::WriteIPRanges({u"10.99.0.1-10.99.0.x"_s});
     // No server: nothing may be looked up anywhere.
-    const auto noServer = [] {
-        auto source = std::make_unique<TIPNetworkNeigborhoodComputes>(platform::CreateReverseDnsClient(),
-                                                                      platform::SystemHostInfo());
-        source->Resolver().SetServer(QString());
-        return source;
-    };
+    const auto noServer = [] { return IpSource(QString(), 53); };
     TMainFormParts parts = Parts(m_names, {});
     parts.IPNetworkNeigborhoodComputes1 = noServer();
     parts.CreateThreadParts = [threadParts = std::move(parts.CreateThreadParts), noServer] {
