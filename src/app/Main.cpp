@@ -348,6 +348,8 @@ void TMainForm::createComponents()
         DataFolder());
     acShowWindow = action(u"acShowWindow"_s);
     acRefreshStatus = action(u"acRefreshStatus"_s);
+    // Until the refresh thread runs (the first run's discovery) there is nothing to ask.
+    acRefreshStatus->setEnabled(false);
 
     connect(acDeleteComputerInformation, &QAction::triggered, this,
             [this] { guarded(this, [this] { acDeleteComputerInformationExecute(); }); });
@@ -745,6 +747,7 @@ void TMainForm::startRefreshThread(TNNBase *source)
             this, [this, batch] { guarded(this, [&] { WMCycleDone(batch); }); }, Qt::QueuedConnection);
     };
     RefreshThread->Resume();
+    acRefreshStatus->setEnabled(true);
     m_startupDone = true;
     emit startupDone();
 }

@@ -622,6 +622,7 @@ void TestMainWindow::firstRunKeepsTheWindowResponsive()
     QTest::qWait(100);
     QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
     QVERIFY(!m_form->StartupDone());
+    QVERIFY2(!m_form->acRefreshStatus->isEnabled(), "no thread to ask yet");
     QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 5);
     *release = true;
     QVERIFY(waitStarted());
