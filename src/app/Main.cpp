@@ -583,9 +583,9 @@ void TMainForm::WMStart()
 void TMainForm::startFirstRun(TNNBase *source)
 {
     ShowMessageBox(this, u"Atenttion"_s,
-               u"This application is run first time.\r\nApplication will discover computers on network and check "
-               "theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be minimized "
-               "during scan."_s);
+                   u"This application is run first time.\r\nApplication will discover computers on network and check "
+                   "theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be "
+                   "minimized during scan."_s);
     if (m_destroyed)
         return;
     ApplicationEvents1Minimize();
@@ -1146,7 +1146,7 @@ void TMainForm::acDeleteComputerInformationExecute()
     TComputerItem *item = m_selected;
     const QString caption = item->Caption();
     if (ShowMessageBox(this, u"Atention"_s, u"Do you want delete information about "_s + caption + u"?"_s,
-                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
     const QString file = informationFileName(DataFolder(), caption);
     QFile f(file);
