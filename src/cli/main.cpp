@@ -1,5 +1,6 @@
 // valmora-cli: the monitoring engine without a window.
 #include "CliCommand.h"
+#include "DriveOutput.h"
 
 #include "foundation/Environment.h"
 
@@ -80,8 +81,10 @@ int main(int argc, char *argv[])
         return ExitOk;
     }
     for (const CliCommand &c : Commands())
-        if (c.name == first)
+        if (c.name == first) {
+            InstallVerdictRules();
             return c.run(args);
+        }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
     return ExitUsage;
 }

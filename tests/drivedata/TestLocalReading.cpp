@@ -65,7 +65,7 @@ platform::TSmartSectors FailingSectors()
     auto bytes = [](const test::Sector &s) {
         return QByteArray(reinterpret_cast<const char *>(s.bytes.data()), 512);
     };
-    return {bytes(data), bytes(thresholds)};
+    return {bytes(data), bytes(thresholds), std::nullopt};
 }
 
 } // namespace

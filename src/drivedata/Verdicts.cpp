@@ -1,0 +1,297 @@
+#include "Verdicts.h"
+
+#include "SmartTypes.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include <mutex>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace valmora {
+
+namespace {
+
+std::mutex g_rulesMutex;
+TVerdictRules g_rules;
+
+// A count no drive of today reaches in sectors (about 560 TB of 512-byte
+// sectors): the bound when the drive does not say how many it has.
+constexpr std::uint64_t kSectorBoundWithoutSize = std::uint64_t{1} << 40;
+
+// Names the drive database gives these attributes where they count bad
+// sectors or blocks; under any other name (an SSD's "Host_Reads_GiB" in 198)
+// the raw field is no such count.
+const QStringList kPendingNames{u"Current_Pending_Sector"_s, u"Pending_Sector_Count"_s, u"Current_Pending_ECC_Cnt"_s};
+const QStringList kUncorrectableNames{u"Offline_Uncorrectable"_s, u"Offline_Scan_UNC_SectCt"_s,
+                                      u"Uncor_Read_Error_Ct"_s, u"Uncorrectable_Sector_Ct"_s};
+const QStringList kReallocatedNames{u"Reallocated_Sector_Ct"_s,   u"Retired_Block_Count"_s,
+                                    u"Reallocated_Block_Count"_s, u"Reallocate_NAND_Blk_Cnt"_s,
+                                    u"Runtime_Bad_Block"_s,       u"New_Bad_Blk_Cnt"_s,
+                                    u"Later_Bad_Block"_s};
+const QStringList kEventNames{u"Reallocated_Event_Count"_s};
+
+bool countsBadSectors(int id, const TAttributeFormat &f)
+{
+    switch (id) {
+    case 5:
+        return kReallocatedNames.contains(f.Name);
+    case 196:
+        return kEventNames.contains(f.Name);
+    case 197:
+        return kPendingNames.contains(f.Name) || f.Increasing;
+    case 198:
+        return kUncorrectableNames.contains(f.Name) || f.Increasing;
+    default:
+        return false;
+    }
+}
+
+QString number(std::uint64_t n)
+{
+    static const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return english.toString(static_cast<qulonglong>(n));
+}
+
+QString dayText(QDate day)
+{
+    return QLocale::c().toString(day, u"d MMM yyyy"_s);
+}
+
+struct Verdict
+{
+    TAttributeState state = TAttributeState::Ok;
+    QStringList reasons;
+
+    // Added rules never lower what the seed rules found; they add their reason.
+    void raise(TAttributeState to, const QString &reason)
+    {
+        if (state == TAttributeState::Ok)
+            state = to;
+        reasons.append(reason);
+    }
+};
+
+// The thresholds, the middle mark and attribute 5 above 500.
+void seedRules(const TDriveInformation &drive, std::size_t i, Verdict &v)
+{
+    // 64-bit arithmetic: a damaged file may hold any 32-bit value here.
+    const std::int64_t id = drive.AttrId[i];
+    const std::int64_t current = drive.AttrCurrent[i];
+    const std::int64_t worst = drive.AttrWorst[i];
+    const std::int64_t thr = drive.AttrThreshold[i];
+    const std::int64_t best = ((id == 3 || id == 4) && current > 230) ? 253 : 100;
+    if (!drive.AttrPreFailure[i] || thr == 0)
+        return;
+    // Reallocated sectors are counted in the low 32 bits of the raw value;
+    // some drives keep vendor data in the two high bytes.
+    const std::uint64_t reallocated = static_cast<std::uint64_t>(drive.AttrRaw[i]) & 0xFFFFFFFFu;
+    if (current < thr)
+        v.raise(TAttributeState::Failing, u"current %1 is at or below the threshold %2"_s.arg(current).arg(thr));
+    else if (worst < thr)
+        v.raise(TAttributeState::FailedInPast, u"worst %1 fell to the threshold in the past"_s.arg(worst));
+    else if (current < thr + (best - thr) / 2)
+        v.raise(TAttributeState::Warning, u"in the lower half between threshold %1 and %2"_s.arg(thr).arg(best));
+    else if (id == 5 && reallocated > 500)
+        v.raise(TAttributeState::Warning, u"%1 reallocated sectors (more than 500)"_s.arg(number(reallocated)));
+}
+
+QString countReason(int id, std::uint64_t count)
+{
+    if (id == 197)
+        return count == 1 ? u"1 sector waits to be remapped"_s
+                          : u"%1 sectors wait to be remapped"_s.arg(number(count));
+    return count == 1 ? u"1 sector could not be read or corrected"_s
+                      : u"%1 sectors could not be read or corrected"_s.arg(number(count));
+}
+
+// The first slot of each counted attribute.
+std::map<int, int> countedSlots(const TDriveInformation &drive, const TDrivePresets &presets)
+{
+    std::map<int, int> first;
+    for (int s = 0; s < drive.UsedSlots(); ++s) {
+        const std::int32_t id = drive.AttrId[static_cast<std::size_t>(s)];
+        if (id > 0 && id < 256 && countsBadSectors(id, presets[static_cast<std::size_t>(id)]))
+            first.emplace(id, s);
+    }
+    return first;
+}
+
+QDate dayOf(const TVerdictRules &rules)
+{
+    return rules.Today.isValid() ? rules.Today : QDate::currentDate();
+}
+
+} // namespace
+
+TVerdictRules CurrentVerdictRules()
+{
+    const std::lock_guard lock(g_rulesMutex);
+    return g_rules;
+}
+
+void SetVerdictRules(TVerdictRules rules)
+{
+    const std::lock_guard lock(g_rulesMutex);
+    g_rules = std::move(rules);
+}
+
+TVerdictRules ProgramVerdictRules(const QString &dataFolder, bool sectorWarnings, QString *problem)
+{
+    // Read once per process: the file is large and changes only with the package.
+    static QString loadError;
+    static const std::shared_ptr<const TDriveDatabase> database =
+        TDriveDatabase::Load(TDriveDatabase::DefaultPath(), &loadError);
+    if (problem)
+        *problem = database ? QString() : loadError;
+    TVerdictRules rules;
+    rules.SectorWarnings = sectorWarnings;
+    rules.Database = database;
+    if (!dataFolder.isEmpty())
+        rules.Baseline = std::make_shared<TDriveBaseline>(TDriveBaseline::PathIn(dataFolder));
+    return rules;
+}
+
+TDrivePresets PresetsOf(const TDriveInformation &drive, const TVerdictRules &rules)
+{
+    return rules.Database ? rules.Database->PresetsFor(drive.Model, drive.FirmwareRevision) : BuiltInPresets();
+}
+
+std::map<int, std::uint64_t> BadSectorCounts(const TDriveInformation &drive, const TDrivePresets &presets)
+{
+    const std::uint64_t bound = DriveSectorCount(drive).value_or(kSectorBoundWithoutSize);
+    std::map<int, std::uint64_t> counts;
+    for (const auto &[id, slot] : countedSlots(drive, presets)) {
+        const auto i = static_cast<std::size_t>(slot);
+        const auto count = CountOf(presets[static_cast<std::size_t>(id)], drive.AttrRaw[i], drive.AttrCurrent[i],
+                                   drive.AttrWorst[i]);
+        // More sectors than the drive has: vendor data, not a count.
+        if (count && *count <= bound)
+            counts[id] = *count;
+    }
+    return counts;
+}
+
+bool EvaluateDrive(TDriveInformation &drive)
+{
+    return EvaluateDrive(drive, CurrentVerdictRules());
+}
+
+bool EvaluateDrive(TDriveInformation &drive, const TVerdictRules &rules)
+{
+    drive.AttrState.fill(AttributeStateNumber(TAttributeState::Ok));
+    drive.AttrReason.fill(QString());
+    drive.DriveReason.clear();
+
+    std::map<int, int> counted;
+    std::map<int, std::uint64_t> counts;
+    TBaselineCounts baseline;
+    TDrivePresets presets;
+    if (rules.SectorWarnings) {
+        presets = PresetsOf(drive, rules);
+        counted = countedSlots(drive, presets);
+        counts = BadSectorCounts(drive, presets);
+        // Without a serial number a drive cannot be told from another of its model.
+        if (rules.Baseline && !drive.SerialNumber.trimmed().isEmpty())
+            baseline = rules.RecordBaseline ? rules.Baseline->Observe(drive.Model.trimmed(),
+                                                                      drive.SerialNumber.trimmed(), counts, dayOf(rules))
+                                            : rules.Baseline->Peek(drive.Model.trimmed(), drive.SerialNumber.trimmed());
+    }
+
+    bool healthy = true;
+    const int used = drive.UsedSlots();
+    for (int s = 0; s < used; ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        Verdict v;
+        seedRules(drive, i, v);
+        const int id = drive.AttrId[i];
+        const auto slot = counted.find(id);
+        const auto count = counts.find(id);
+        if (slot != counted.end() && slot->second == s && count != counts.end()) {
+            const std::uint64_t c = count->second;
+            const auto base = baseline.find(id);
+            const bool accepted = base != baseline.end() && base->second.Acknowledged && c <= base->second.Count;
+            if ((id == 197 || id == 198) && !presets[static_cast<std::size_t>(id)].Increasing && c > 0 && !accepted)
+                v.raise(TAttributeState::Warning, countReason(id, c));
+            if (base != baseline.end() && c > base->second.Count)
+                v.raise(TAttributeState::Warning, u"grew from %1 to %2 since %3"_s.arg(
+                                                      number(base->second.Count), number(c), dayText(base->second.Since)));
+        }
+        drive.SetState(s, v.state);
+        drive.AttrReason[i] = v.reasons.join(u"; "_s);
+        if (v.state != TAttributeState::Ok)
+            healthy = false;
+    }
+    if (drive.PredictsFailure()) {
+        drive.DriveReason = u"the drive itself predicts its failure"_s;
+        healthy = false;
+    }
+    return healthy;
+}
+
+bool EvaluateDrives(TDriveList &list)
+{
+    return EvaluateDrives(list, CurrentVerdictRules());
+}
+
+bool EvaluateDrives(TDriveList &list, const TVerdictRules &rules)
+{
+    bool healthy = true;
+    for (int d = 0; d < list.Count(); ++d) {
+        if (EvaluateDrive(list.Items(d), rules))
+            list.ReadoutTime = Now();
+        else
+            healthy = false;
+    }
+    return healthy;
+}
+
+void ExplainStoredVerdicts(TDriveList &list)
+{
+    ExplainStoredVerdicts(list, CurrentVerdictRules());
+}
+
+void ExplainStoredVerdicts(TDriveList &list, const TVerdictRules &rules)
+{
+    TVerdictRules readOnly = rules;
+    readOnly.RecordBaseline = false;
+    for (int d = 0; d < list.Count(); ++d) {
+        TDriveInformation &stored = list.Items(d);
+        TDriveInformation judged = stored;
+        EvaluateDrive(judged, readOnly);
+        for (std::size_t i = 0; i < stored.AttrReason.size(); ++i)
+            stored.AttrReason[i] = judged.AttrState[i] == stored.AttrState[i] ? judged.AttrReason[i] : QString();
+        stored.DriveReason = judged.DriveReason;
+    }
+}
+
+bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId)
+{
+    return AcknowledgeWarnings(drive, attributeId, CurrentVerdictRules());
+}
+
+bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId, const TVerdictRules &rules)
+{
+    if (!rules.Baseline || drive.SerialNumber.trimmed().isEmpty())
+        return false;
+    std::map<int, std::uint64_t> counts = BadSectorCounts(drive, PresetsOf(drive, rules));
+    if (attributeId != 0)
+        std::erase_if(counts, [attributeId](const auto &c) { return c.first != attributeId; });
+    rules.Baseline->Acknowledge(drive.Model.trimmed(), drive.SerialNumber.trimmed(), counts, dayOf(rules));
+    EvaluateDrive(drive, rules);
+    return true;
+}
+
+bool PowerOnInMinutes(const TDriveInformation &drive)
+{
+    return PowerOnInMinutes(drive, CurrentVerdictRules());
+}
+
+bool PowerOnInMinutes(const TDriveInformation &drive, const TVerdictRules &rules)
+{
+    const TPowerOnUnit unit = PowerOnUnitOf(PresetsOf(drive, rules)[9]);
+    return unit == TPowerOnUnit::Minutes || unit == TPowerOnUnit::HalfMinutes;
+}
+
+} // namespace valmora
