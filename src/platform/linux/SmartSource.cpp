@@ -81,7 +81,7 @@ std::optional<TSmartSectors> SectorsFromBlob(const QByteArray &blob)
     }
     if (!data || !thresholds || data->size() != 512 || thresholds->size() != 512)
         return std::nullopt;
-    return TSmartSectors{*data, *thresholds, std::nullopt};
+    return TSmartSectors{*data, *thresholds};
 }
 
 std::optional<TSmartSectors> TAtaSmartSource::ReadSectors(const QString &devicePath)

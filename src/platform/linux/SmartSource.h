@@ -19,7 +19,7 @@ struct TSmartSectors
     QByteArray thresholds;
     // SMART RETURN STATUS: false when the drive reports a threshold exceeded;
     // nullopt when it could not be asked.
-    std::optional<bool> good;
+    std::optional<bool> good = std::nullopt;
 };
 
 class TSmartSource
