@@ -6,6 +6,7 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
+#include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
 #include "foundation/DateTime.h"
 #include "foundation/Environment.h"
@@ -296,6 +297,18 @@ void TMainForm::createComponents()
         lvSmartData->header()->resizeSection(i, 50);
     connect(lvSmartData, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current, QTreeWidgetItem *) { lvSmartDataChanging(current); });
+    acAcknowledgeWarning = new QAction(u"Acknowledge this warning"_s, this);
+    acAcknowledgeWarning->setObjectName(u"acAcknowledgeWarning"_s);
+    connect(acAcknowledgeWarning, &QAction::triggered, this,
+            [this] { guarded(this, [this] { acAcknowledgeWarningExecute(); }); });
+    pmSmartData = new QMenu(this);
+    pmSmartData->setObjectName(u"pmSmartData"_s);
+    pmSmartData->addAction(acAcknowledgeWarning);
+    lvSmartData->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvSmartData, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        acAcknowledgeWarningUpdate();
+        pmSmartData->popup(lvSmartData->viewport()->mapToGlobal(pos));
+    });
 
     memoInfo = new QPlainTextEdit(Panel4);
     memoInfo->setObjectName(u"memoInfo"_s);
@@ -810,6 +823,8 @@ bool TMainForm::loadInformationFile(TDriveList &list, const QString &caption, bo
         list.LoadFromFile(file);
         if (evaluate)
             EvaluateDrives(list);
+        else
+            ExplainStoredVerdicts(list);
         return true;
     } catch (const std::exception &e) {
         // One damaged file must not hide the other computers: this one stays
@@ -1078,6 +1093,7 @@ void TMainForm::freeDriveButtons()
         delete b.Button.data();
     m_driveButtons.clear();
     m_shownDrives = nullptr;
+    m_shownDrive = -1;
 }
 
 void TMainForm::ShowComputerDrives(TDriveList *list)
@@ -1165,9 +1181,11 @@ void TMainForm::ShowDrive(int buttonIndex)
         return;
     QPointer<QToolButton> button = m_driveButtons[static_cast<std::size_t>(buttonIndex)].Button;
     const TDriveInformation &drive = *m_driveButtons[static_cast<std::size_t>(buttonIndex)].Drive;
+    m_shownDrive = buttonIndex;
     try {
         lvSmartData->clear();
         CurrentModel = drive.Model;
+        PowerOnInMinutesByFamily = PowerOnInMinutes(drive);
         PowerOnRaw = 0;
         PowerCycleCount = 0;
         std::int32_t hours = 0;
@@ -1195,7 +1213,8 @@ void TMainForm::ShowDrive(int buttonIndex)
             if (id == 9) {
                 PowerOnRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(drive.AttrRaw[slot] & 0xffffffff));
                 m_stateWriter.Drain();
-                hours = ReadDiskModelFlag(DataFolder(), CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw;
+                hours = ReadDiskModelFlag(DataFolder(), CurrentModel, PowerOnInMinutesByFamily) ? PowerOnRaw / 60
+                                                                                                 : PowerOnRaw;
                 raw = QString::number(hours);
             }
             if (id == 12)
@@ -1207,6 +1226,8 @@ void TMainForm::ShowDrive(int buttonIndex)
                  QString::number(drive.AttrThreshold[slot]), raw});
             for (int c = 2; c < 7; ++c)
                 row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+            for (int c = 0; c < 7; ++c)
+                row->setToolTip(c, drive.AttrReason[slot]);
             rows.append(row);
         }
         {
@@ -1231,8 +1252,38 @@ void TMainForm::acPowerOnCountExecute()
 {
     const QString folder = DataFolder();
     m_stateWriter.Drain();
-    WriteDiskModelFlag(folder, CurrentModel, !ReadDiskModelFlag(folder, CurrentModel));
-    showPowerOnCount(ReadDiskModelFlag(folder, CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw);
+    const bool minutes = !ReadDiskModelFlag(folder, CurrentModel, PowerOnInMinutesByFamily);
+    WriteDiskModelFlag(folder, CurrentModel, minutes);
+    showPowerOnCount(minutes ? PowerOnRaw / 60 : PowerOnRaw);
+}
+
+void TMainForm::acAcknowledgeWarningUpdate()
+{
+    QTreeWidgetItem *row = lvSmartData->currentItem();
+    const int slot = row ? lvSmartData->indexOfTopLevelItem(row) : -1;
+    bool enabled = false;
+    if (m_shownDrives && m_shownDrive >= 0 && m_shownDrive < m_shownDrives->Count() && slot >= 0) {
+        const TDriveInformation &drive = m_shownDrives->Items(m_shownDrive);
+        const int id = slot < drive.UsedSlots() ? drive.AttrId[static_cast<std::size_t>(slot)] : 0;
+        enabled = drive.State(slot) == TAttributeState::Warning && (id == 5 || id == 196 || id == 197 || id == 198)
+                  && !drive.SerialNumber.trimmed().isEmpty();
+    }
+    acAcknowledgeWarning->setEnabled(enabled);
+}
+
+void TMainForm::acAcknowledgeWarningExecute()
+{
+    acAcknowledgeWarningUpdate();
+    if (!acAcknowledgeWarning->isEnabled())
+        return;
+    const int slot = lvSmartData->indexOfTopLevelItem(lvSmartData->currentItem());
+    const int index = m_shownDrive;
+    TDriveInformation &drive = m_shownDrives->Items(index);
+    AcknowledgeWarnings(drive, drive.AttrId[static_cast<std::size_t>(slot)]);
+    // The buttons show the drives' flags: built again, with the same drive and row shown.
+    ShowComputerDrives(m_shownDrives);
+    ShowDrive(index);
+    lvSmartData->setCurrentItem(lvSmartData->topLevelItem(slot));
 }
 
 void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
@@ -1242,7 +1293,10 @@ void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
     QPalette palette = memoInfo->palette();
     palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Base));
     const QString section = row->text(0);
-    memoInfo->setPlainText(AttrDescriptions->AttributeDescription(section));
+    // Why the attribute has its verdict, before what the attribute is.
+    const QString reason = row->toolTip(0);
+    memoInfo->setPlainText(reason.isEmpty() ? AttrDescriptions->AttributeDescription(section)
+                                            : reason + u"\n\n"_s + AttrDescriptions->AttributeDescription(section));
     if (AttrDescriptions->AttributeWarning(section))
         palette.setColor(QPalette::Base, QColor(255, 255, 0));
     memoInfo->setPalette(palette);

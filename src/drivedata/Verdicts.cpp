@@ -290,8 +290,7 @@ bool PowerOnInMinutes(const TDriveInformation &drive)
 
 bool PowerOnInMinutes(const TDriveInformation &drive, const TVerdictRules &rules)
 {
-    const TPowerOnUnit unit = PowerOnUnitOf(PresetsOf(drive, rules)[9]);
-    return unit == TPowerOnUnit::Minutes || unit == TPowerOnUnit::HalfMinutes;
+    return PowerOnUnitOf(PresetsOf(drive, rules)[9]) == TPowerOnUnit::Minutes;
 }
 
 } // namespace valmora

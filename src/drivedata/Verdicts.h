@@ -66,7 +66,8 @@ std::map<int, std::uint64_t> BadSectorCounts(const TDriveInformation &drive, con
 bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId, const TVerdictRules &rules);
 bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId);
 
-// True when the drive family counts power-on time in minutes (or half-minutes).
+// True when the drive family counts power-on time in minutes (the window's
+// hours/minutes choice; half-minutes and seconds are not among its choices).
 bool PowerOnInMinutes(const TDriveInformation &drive, const TVerdictRules &rules);
 bool PowerOnInMinutes(const TDriveInformation &drive);
 
