@@ -1293,10 +1293,10 @@ void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
     QPalette palette = memoInfo->palette();
     palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Base));
     const QString section = row->text(0);
-    // Why the attribute has its verdict, before what the attribute is.
+    // What the attribute is, then why it has its verdict.
     const QString reason = row->toolTip(0);
-    memoInfo->setPlainText(reason.isEmpty() ? AttrDescriptions->AttributeDescription(section)
-                                            : reason + u"\n\n"_s + AttrDescriptions->AttributeDescription(section));
+    const QString description = AttrDescriptions->AttributeDescription(section);
+    memoInfo->setPlainText(reason.isEmpty() ? description : description + u"\n\nReason: "_s + reason);
     if (AttrDescriptions->AttributeWarning(section))
         palette.setColor(QPalette::Base, QColor(255, 255, 0));
     memoInfo->setPalette(palette);

@@ -2,6 +2,7 @@
 
 #include "GuiSupport.h"
 
+#include "drivedata/Verdicts.h"
 #include "refresh/StateFile.h"
 
 #include <QElapsedTimer>
@@ -111,6 +112,7 @@ private slots:
     void mergesKeepTheCrossAndFollowTheBatches();
     void driveViewTextsTableAndPowerOnToggle();
     void unknownStatesButtonRowsAndFailedDrive();
+    void reasonsAndAcknowledgedSectorWarning();
     void deleteComputerInformationRules();
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
@@ -354,8 +356,11 @@ void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
     QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(2), u"Failing"_s);
     QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(1), u"Reallocated Sectors Count"_s);
     QCOMPARE(form.memoInfo->toPlainText(), QString());
+    const QString reason = form.lvSmartData->topLevelItem(row5)->toolTip(0);
+    QVERIFY2(reason.startsWith(u"current "_s) && reason.contains(u"is at or below the threshold"_s), qPrintable(reason));
     form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(row5));
     QVERIFY(form.memoInfo->toPlainText().startsWith(u"Sectors the drive found defective"_s));
+    QVERIFY(form.memoInfo->toPlainText().endsWith(u"\n\nReason: "_s + reason));
     QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
     form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9)));
     QVERIFY(form.memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
@@ -414,6 +419,48 @@ void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
     Select(form, u"EMPTYPC"_s);
     QVERIFY(form.DriveButtons().empty());
     QVERIFY(form.Panel4->isHidden());
+}
+
+// A drive with pending sectors: the reason shows as the row's tooltip and
+// under the description; acknowledging it from the row ends the warning.
+void TestMainWindow::reasonsAndAcknowledgedSectorWarning()
+{
+    SetVerdictRules(ProgramVerdictRules(DataFolder(), true));
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    auto entry = Checked(u"PENDINGPC"_s, StateSuspected);
+    auto drive = std::make_unique<TDriveInformation>();
+    drive->Name = u"DISK0"_s;
+    drive->Model = u"PENDING DISK"_s;
+    drive->SerialNumber = u"PD0001"_s;
+    drive->Size = 500'107'862'016LL;
+    drive->AttributeCount = 2;
+    drive->AttrId = {1, 197};
+    drive->AttrRaw[1] = 3;
+    EvaluateDrive(*drive);
+    entry->Drives.Add(std::move(drive));
+    std::vector<std::unique_ptr<TAddedComputer>> entries;
+    entries.push_back(std::move(entry));
+    form.WMCycleDone(Batch(std::move(entries)));
+    Select(form, u"PENDINGPC"_s);
+    QTreeWidgetItem *row = form.lvSmartData->topLevelItem(1);
+    QCOMPARE(row->text(2), u"Warning"_s);
+    QCOMPARE(row->toolTip(3), u"3 sectors wait to be remapped"_s);
+    QCOMPARE(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
+
+    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(0));
+    form.acAcknowledgeWarningUpdate();
+    QVERIFY(!form.acAcknowledgeWarning->isEnabled()); // nothing to acknowledge on an OK row
+    form.lvSmartData->setCurrentItem(row);
+    QVERIFY(form.memoInfo->toPlainText().endsWith(u"Reason: 3 sectors wait to be remapped"_s));
+    form.acAcknowledgeWarningUpdate();
+    QVERIFY(TriggerAction(form.acAcknowledgeWarning));
+    row = form.lvSmartData->topLevelItem(1);
+    QCOMPARE(row->text(2), u"OK"_s);
+    QCOMPARE(row->toolTip(3), QString());
+    QCOMPARE(form.lvSmartData->currentItem(), row);
+    QVERIFY(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
+    SetVerdictRules(TVerdictRules{});
 }
 
 void TestMainWindow::deleteComputerInformationRules()
