@@ -11,7 +11,9 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -78,6 +80,9 @@ private:
 
     TDrivePresets m_defaults;
     std::vector<Entry> m_entries;
+    // A network has few models: each is matched against the entries once.
+    mutable std::mutex m_cacheMutex;
+    mutable std::map<std::pair<QString, QString>, std::shared_ptr<const TDrivePresets>> m_cache;
 };
 
 // The attribute's raw value as its format's byte order composes it; the
