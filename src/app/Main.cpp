@@ -1263,9 +1263,9 @@ void TMainForm::acAcknowledgeWarningUpdate()
     const int slot = row ? lvSmartData->indexOfTopLevelItem(row) : -1;
     bool enabled = false;
     if (m_shownDrives && m_shownDrive >= 0 && m_shownDrive < m_shownDrives->Count() && slot >= 0) {
+        // Every warning can be acknowledged, per drive (by its serial number) and attribute.
         const TDriveInformation &drive = m_shownDrives->Items(m_shownDrive);
-        const int id = slot < drive.UsedSlots() ? drive.AttrId[static_cast<std::size_t>(slot)] : 0;
-        enabled = drive.State(slot) == TAttributeState::Warning && (id == 5 || id == 196 || id == 197 || id == 198)
+        enabled = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning
                   && !drive.SerialNumber.trimmed().isEmpty();
     }
     acAcknowledgeWarning->setEnabled(enabled);

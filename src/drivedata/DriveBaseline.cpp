@@ -87,7 +87,10 @@ void TDriveBaseline::refresh()
                 continue;
             counts[id] = TBaselineCount{static_cast<std::uint64_t>(c.value(u"Count"_s).toInteger()),
                                         QDate::fromString(c.value(u"Since"_s).toString(), Qt::ISODate),
-                                        c.value(u"Acknowledged"_s).toBool()};
+                                        c.value(u"Acknowledged"_s).toBool(),
+                                        c.contains(u"Value"_s)
+                                            ? std::optional<std::int32_t>(c.value(u"Value"_s).toInt())
+                                            : std::nullopt};
         }
         m_drives[{drive.value(u"Model"_s).toString(), drive.value(u"SerialNumber"_s).toString()}] = counts;
     }
@@ -100,10 +103,14 @@ void TDriveBaseline::save()
     QJsonArray drives;
     for (const auto &[key, counts] : m_drives) {
         QJsonObject stored;
-        for (const auto &[id, c] : counts)
-            stored.insert(QString::number(id), QJsonObject{{u"Count"_s, static_cast<qint64>(c.Count)},
-                                                           {u"Since"_s, c.Since.toString(Qt::ISODate)},
-                                                           {u"Acknowledged"_s, c.Acknowledged}});
+        for (const auto &[id, c] : counts) {
+            QJsonObject entry{{u"Count"_s, static_cast<qint64>(c.Count)},
+                              {u"Since"_s, c.Since.toString(Qt::ISODate)},
+                              {u"Acknowledged"_s, c.Acknowledged}};
+            if (c.Value)
+                entry.insert(u"Value"_s, *c.Value);
+            stored.insert(QString::number(id), entry);
+        }
         drives.append(QJsonObject{{u"Model"_s, key.first}, {u"SerialNumber"_s, key.second}, {u"Counts"_s, stored}});
     }
     QString error;
@@ -154,13 +161,25 @@ TBaselineCounts TDriveBaseline::Peek(const QString &model, const QString &serial
 }
 
 void TDriveBaseline::Acknowledge(const QString &model, const QString &serial,
-                                 const std::map<int, std::uint64_t> &counts, QDate today)
+                                 const std::map<int, std::uint64_t> &counts, const std::map<int, std::int32_t> &values,
+                                 QDate today)
 {
     const std::lock_guard lock(m_mutex);
     refresh();
     TBaselineCounts &drive = m_drives[{model, serial}];
-    for (const auto &[id, count] : counts)
-        drive[id] = TBaselineCount{count, today, true};
+    for (const auto &[id, count] : counts) {
+        TBaselineCount &c = drive[id];
+        c.Count = count;
+        c.Since = today;
+        c.Acknowledged = true;
+    }
+    for (const auto &[id, value] : values) {
+        TBaselineCount &c = drive[id];
+        if (!counts.contains(id) && c.Since.isNull())
+            c.Since = today;
+        c.Acknowledged = true;
+        c.Value = value;
+    }
     save();
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace valmora {
 
@@ -24,7 +25,9 @@ struct TBaselineCount
 {
     std::uint64_t Count = 0;
     QDate Since;               // when the count was first seen, lowered or acknowledged
-    bool Acknowledged = false; // the user accepted this count
+    bool Acknowledged = false; // the user accepted this count (or value)
+    // The normalised value the user accepted a warning at; it warns again below it.
+    std::optional<std::int32_t> Value = std::nullopt;
 
     bool operator==(const TBaselineCount &) const = default;
 };
@@ -50,9 +53,10 @@ public:
                             QDate today);
     // The baselines of the drive as they stand, changing nothing.
     TBaselineCounts Peek(const QString &model, const QString &serial);
-    // Moves the baselines of the given counts to them, acknowledged.
+    // Moves the baselines of the given counts to them, and accepts the given
+    // normalised values, acknowledged.
     void Acknowledge(const QString &model, const QString &serial, const std::map<int, std::uint64_t> &counts,
-                     QDate today);
+                     const std::map<int, std::int32_t> &values, QDate today);
     // Writes what is not written yet.
     void Flush();
     // The last failure to read or write the file since this object was made

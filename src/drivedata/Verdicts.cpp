@@ -3,8 +3,10 @@
 #include "SmartTypes.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
@@ -73,8 +75,32 @@ struct Verdict
     }
 };
 
-// The thresholds, the middle mark and attribute 5 above 500.
-void seedRules(const TDriveInformation &drive, std::size_t i, Verdict &v)
+// Error rates that Seagate drives (model numbers "ST" and digits) normalise
+// from a raw field packing an error count beside an operation count: their
+// healthy drives sit in the lower half of the scale (55 to 80 against
+// thresholds of 30 to 45), so the middle mark tells nothing there. The same
+// holds wherever the drive database gives these attributes a packed format.
+bool middleMarkMisleads(const TDriveInformation &drive, int id, const TAttributeFormat &format)
+{
+    if (id != 1 && id != 7 && id != 195)
+        return false;
+    static const QRegularExpression seagate(u"^ST[0-9]"_s);
+    return format.Format.contains(u'/') || seagate.match(drive.Model.trimmed()).hasMatch();
+}
+
+// The accepted value of a value warning: it stands while the value does not fall below it.
+bool acceptedAt(const TBaselineCount *base, std::int64_t current)
+{
+    return base && base->Acknowledged && base->Value && current >= *base->Value;
+}
+
+// What the thresholds say: an attribute at or below its non-zero threshold
+// has crossed it (the ATA rule); a pre-failure one then fails, a usage
+// (old-age) one warns, and one that crossed only in the past is told without
+// flagging the drive. Then the middle mark and attribute 5 above 500.
+// Returns true when the rule of 5 above 500 fired.
+bool thresholdRules(const TDriveInformation &drive, std::size_t i, const TAttributeFormat &format,
+                    const TBaselineCount *base, Verdict &v)
 {
     // 64-bit arithmetic: a damaged file may hold any 32-bit value here.
     const std::int64_t id = drive.AttrId[i];
@@ -82,23 +108,39 @@ void seedRules(const TDriveInformation &drive, std::size_t i, Verdict &v)
     const std::int64_t worst = drive.AttrWorst[i];
     const std::int64_t thr = drive.AttrThreshold[i];
     const std::int64_t best = ((id == 3 || id == 4) && current > 230) ? 253 : 100;
-    if (!drive.AttrPreFailure[i] || thr == 0)
-        return;
+    if (thr == 0)
+        return false;
+    if (!drive.AttrPreFailure[i]) {
+        if (current <= thr && !acceptedAt(base, current))
+            v.raise(TAttributeState::Warning, u"usage attribute at its threshold"_s);
+        else if (worst <= thr)
+            v.reasons.append(u"usage attribute at its threshold in the past"_s);
+        return false;
+    }
     // Reallocated sectors are counted in the low 32 bits of the raw value;
     // some drives keep vendor data in the two high bytes.
     const std::uint64_t reallocated = static_cast<std::uint64_t>(drive.AttrRaw[i]) & 0xFFFFFFFFu;
-    if (current < thr)
+    if (current <= thr)
         v.raise(TAttributeState::Failing, u"current %1 is at or below the threshold %2"_s.arg(current).arg(thr));
-    else if (worst < thr)
+    else if (worst <= thr)
         v.raise(TAttributeState::FailedInPast, u"worst %1 fell to the threshold in the past"_s.arg(worst));
-    else if (current < thr + (best - thr) / 2)
-        v.raise(TAttributeState::Warning, u"in the lower half between threshold %1 and %2"_s.arg(thr).arg(best));
-    else if (id == 5 && reallocated > 500)
-        v.raise(TAttributeState::Warning, u"%1 reallocated sectors (more than 500)"_s.arg(number(reallocated)));
+    else if (current < thr + (best - thr) / 2 && !middleMarkMisleads(drive, static_cast<int>(id), format)) {
+        if (!acceptedAt(base, current))
+            v.raise(TAttributeState::Warning, u"in the lower half between threshold %1 and %2"_s.arg(thr).arg(best));
+    } else if (id == 5 && reallocated > 500) {
+        if (!(base && base->Acknowledged && reallocated <= base->Count))
+            v.raise(TAttributeState::Warning, u"%1 reallocated sectors (more than 500)"_s.arg(number(reallocated)));
+        return true;
+    }
+    return false;
 }
 
 QString countReason(int id, std::uint64_t count)
 {
+    if (id == 5)
+        return count == 1 ? u"1 sector was reallocated"_s : u"%1 sectors were reallocated"_s.arg(number(count));
+    if (id == 196)
+        return count == 1 ? u"1 reallocation event"_s : u"%1 reallocation events"_s.arg(number(count));
     if (id == 197)
         return count == 1 ? u"1 sector waits to be remapped"_s
                           : u"%1 sectors wait to be remapped"_s.arg(number(count));
@@ -184,39 +226,44 @@ bool EvaluateDrive(TDriveInformation &drive, const TVerdictRules &rules)
     drive.AttrReason.fill(QString());
     drive.DriveReason.clear();
 
+    const TDrivePresets presets = PresetsOf(drive, rules);
     std::map<int, int> counted;
     std::map<int, std::uint64_t> counts;
-    TBaselineCounts baseline;
-    TDrivePresets presets;
     if (rules.SectorWarnings) {
-        presets = PresetsOf(drive, rules);
         counted = countedSlots(drive, presets);
         counts = BadSectorCounts(drive, presets);
-        // Without a serial number a drive cannot be told from another of its model.
-        if (rules.Baseline && !drive.SerialNumber.trimmed().isEmpty())
-            baseline = rules.RecordBaseline ? rules.Baseline->Observe(drive.Model.trimmed(),
-                                                                      drive.SerialNumber.trimmed(), counts, dayOf(rules))
-                                            : rules.Baseline->Peek(drive.Model.trimmed(), drive.SerialNumber.trimmed());
     }
+    // Without a serial number a drive cannot be told from another of its model.
+    TBaselineCounts baseline;
+    const QString model = drive.Model.trimmed();
+    const QString serial = drive.SerialNumber.trimmed();
+    if (rules.Baseline && !serial.isEmpty())
+        baseline = rules.SectorWarnings && rules.RecordBaseline
+                       ? rules.Baseline->Observe(model, serial, counts, dayOf(rules))
+                       : rules.Baseline->Peek(model, serial);
 
     bool healthy = true;
     const int used = drive.UsedSlots();
     for (int s = 0; s < used; ++s) {
         const auto i = static_cast<std::size_t>(s);
-        Verdict v;
-        seedRules(drive, i, v);
         const int id = drive.AttrId[i];
+        const auto base = baseline.find(id);
+        const TBaselineCount *accepted = base != baseline.end() ? &base->second : nullptr;
+        const TAttributeFormat &format = presets[static_cast<std::size_t>(std::clamp(id, 0, 255))];
+        Verdict v;
+        const bool over500 = thresholdRules(drive, i, format, accepted, v);
         const auto slot = counted.find(id);
         const auto count = counts.find(id);
         if (slot != counted.end() && slot->second == s && count != counts.end()) {
             const std::uint64_t c = count->second;
-            const auto base = baseline.find(id);
-            const bool accepted = base != baseline.end() && base->second.Acknowledged && c <= base->second.Count;
-            if ((id == 197 || id == 198) && !presets[static_cast<std::size_t>(id)].Increasing && c > 0 && !accepted)
+            const bool acknowledged = accepted && accepted->Acknowledged && c <= accepted->Count;
+            // A count the drive came with warns until acknowledged; the rule
+            // of 5 above 500 already tells a large one.
+            if (c > 0 && !format.Increasing && !acknowledged && !over500)
                 v.raise(TAttributeState::Warning, countReason(id, c));
-            if (base != baseline.end() && c > base->second.Count)
+            if (accepted && c > accepted->Count)
                 v.raise(TAttributeState::Warning, u"grew from %1 to %2 since %3"_s.arg(
-                                                      number(base->second.Count), number(c), dayText(base->second.Since)));
+                                                      number(accepted->Count), number(c), dayText(accepted->Since)));
         }
         drive.SetState(s, v.state);
         drive.AttrReason[i] = v.reasons.join(u"; "_s);
@@ -276,9 +323,16 @@ bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId, const TVerdi
     if (!rules.Baseline || drive.SerialNumber.trimmed().isEmpty())
         return false;
     std::map<int, std::uint64_t> counts = BadSectorCounts(drive, PresetsOf(drive, rules));
+    // The values of the warnings acknowledged, so that they warn again when the value falls further.
+    std::map<int, std::int32_t> values;
+    for (int s = 0; s < drive.UsedSlots(); ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        if (drive.State(s) == TAttributeState::Warning && (attributeId == 0 || drive.AttrId[i] == attributeId))
+            values.emplace(drive.AttrId[i], drive.AttrCurrent[i]);
+    }
     if (attributeId != 0)
         std::erase_if(counts, [attributeId](const auto &c) { return c.first != attributeId; });
-    rules.Baseline->Acknowledge(drive.Model.trimmed(), drive.SerialNumber.trimmed(), counts, dayOf(rules));
+    rules.Baseline->Acknowledge(drive.Model.trimmed(), drive.SerialNumber.trimmed(), counts, values, dayOf(rules));
     EvaluateDrive(drive, rules);
     return true;
 }

@@ -144,16 +144,23 @@ TEST(Evaluate, VerdictRules)
         {3, true, 240, 240, 20, 0, TAttributeState::Ok}, // best 253: middle mark 136
         {3, true, 200, 200, 20, 0, TAttributeState::Ok}, // best 100: middle mark 60
         {7, true, 253, 253, 0, 0, TAttributeState::Ok},  // no threshold
-        // Strict comparisons and truncation.
-        {1, true, 36, 36, 36, 0, TAttributeState::Warning}, // equal to threshold: not failing, below mark
-        {1, true, 68, 36, 36, 0, TAttributeState::Ok},      // exactly at the middle mark
-        {1, true, 67, 36, 36, 0, TAttributeState::Warning},
+        // A value at its threshold has crossed it (the ATA rule); the middle mark is strict and truncates.
+        {1, true, 36, 36, 36, 0, TAttributeState::Failing, u"current 36 is at or below the threshold 36"},
+        {1, true, 1, 1, 1, 0, TAttributeState::Failing, u"current 1 is at or below the threshold 1"},
+        {1, true, 70, 36, 36, 0, TAttributeState::FailedInPast, u"worst 36 fell to the threshold in the past"},
+        {1, true, 68, 37, 36, 0, TAttributeState::Ok},      // exactly at the middle mark
+        {1, true, 67, 37, 36, 0, TAttributeState::Warning},
         {1, true, 66, 66, 35, 0, TAttributeState::Warning},   // 35 + 65/2 truncates to 67
         {1, true, 67, 67, 35, 0, TAttributeState::Ok},
         {4, true, 231, 231, 220, 0, TAttributeState::Warning}, // above 230: best 253, mark 220 + 33/2 = 236
         {4, true, 230, 230, 220, 0, TAttributeState::Ok},      // best 100: negative half-margin
         {1, true, 150, 150, 120, 0, TAttributeState::Ok},     // threshold above best: negative half-margin
-        {1, false, 1, 1, 36, 0, TAttributeState::Ok},         // not pre-failure: never judged
+        // Usage (old-age) attributes: at the threshold a warning, only in the past a reason alone.
+        {4, false, 1, 1, 36, 0, TAttributeState::Warning, u"usage attribute at its threshold"},
+        {190, false, 45, 45, 45, 0, TAttributeState::Warning, u"usage attribute at its threshold"},
+        {190, false, 66, 40, 45, 0, TAttributeState::Ok, u"usage attribute at its threshold in the past"},
+        {190, false, 1, 1, 0, 0, TAttributeState::Ok, u""}, // no threshold, never judged
+        {190, false, 60, 50, 45, 0, TAttributeState::Ok, u""}, // no middle mark for usage attributes
         // Reallocated sectors are the low 32 bits of the raw value.
         {5, true, 100, 100, 36, 0x07D000000000LL, TAttributeState::Ok}, // raw bytes 00 00 00 00 d0 07
         {5, true, 100, 100, 36, 0x0001000001F5LL, TAttributeState::Warning},
@@ -163,12 +170,15 @@ TEST(Evaluate, VerdictRules)
         // Values no drive reports, from a damaged file: judged without overflow.
         {1, true, 100, 100, INT32_MIN, 0, TAttributeState::Ok},
         {1, true, INT32_MIN, INT32_MIN, INT32_MAX, 0, TAttributeState::Failing},
-        {1, true, INT32_MAX, INT32_MAX, INT32_MAX, 0, TAttributeState::Ok},
+        {1, true, INT32_MAX, INT32_MAX, INT32_MAX, 0, TAttributeState::Failing},
         {4, true, INT32_MAX, INT32_MAX, -5, 0, TAttributeState::Ok},
     };
+    // The rules of the thresholds and the middle mark alone: counts are judged in TestVerdicts.
+    TVerdictRules thresholdsOnly;
+    thresholdsOnly.SectorWarnings = false;
     for (const Case &c : cases) {
         TDriveInformation d = DriveWithSlot(c.id, c.preFailure, c.current, c.worst, c.threshold, c.raw);
-        const bool healthy = EvaluateDrive(d);
+        const bool healthy = EvaluateDrive(d, thresholdsOnly);
         SCOPED_TRACE(testing::Message() << "id " << c.id << " current " << c.current << " worst " << c.worst
                                         << " threshold " << c.threshold << " raw " << c.raw);
         EXPECT_EQ(d.State(0), c.state);
@@ -417,14 +427,21 @@ TEST_F(RealSectors, SeagateTemperatureInNormalisedValue)
     EXPECT_EQ(d.TemperatureLow, 0);
     // 9: 09 32 00 60 60 19 11 00 00 b3 70.
     EXPECT_EQ(d.AttrRaw[static_cast<std::size_t>(Slot(9))], 0x70B300001119LL);
-    // 4: current 1 below threshold 20, but not pre-failure.
+    // 4: current 1 below threshold 20, a usage attribute: it warns, with or without the sector rules.
     const auto four = static_cast<std::size_t>(Slot(4));
     EXPECT_EQ(d.AttrCurrent[four], 1);
     EXPECT_EQ(d.AttrThreshold[four], 20);
     EXPECT_FALSE(d.AttrPreFailure[four]);
-    EXPECT_EQ(d.State(four), TAttributeState::Ok);
+    EXPECT_EQ(d.State(four), TAttributeState::Warning);
+    EXPECT_EQ(d.AttrReason[four], u"usage attribute at its threshold"_s);
+    // 196: 31 08 00 00 97 5a, reallocation events in the low word.
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(196))], u"2,097 reallocation events"_s);
+    // 1 at 97 and 7 at 78 stand above their middle marks.
+    EXPECT_EQ(d.State(Slot(1)), TAttributeState::Ok);
+    EXPECT_EQ(d.State(Slot(7)), TAttributeState::Ok);
     EXPECT_EQ(d.AttrId[23], 254);
-    EXPECT_TRUE(healthy);
+    EXPECT_FALSE(healthy);
+    EXPECT_FALSE(healthyWithoutSectorWarnings);
 }
 
 TEST_F(RealSectors, MaxtorFullTableIdsNotAscending)
@@ -446,6 +463,7 @@ TEST_F(RealSectors, MaxtorFullTableIdsNotAscending)
     // Two sectors wait to be remapped (197: 02 00 00 00 00 00).
     EXPECT_EQ(d.State(Slot(197)), TAttributeState::Warning);
     EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(197))], u"2 sectors wait to be remapped"_s);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(5))], u"69 sectors were reallocated"_s);
     EXPECT_FALSE(healthy);
     EXPECT_TRUE(healthyWithoutSectorWarnings);
 }
@@ -468,7 +486,8 @@ TEST_F(RealSectors, WesternDigitalPlainDesktopDrive)
     // 529 pending sectors (197: 11 02 00 00 00 00) beside 63 reallocated ones.
     EXPECT_EQ(d.State(Slot(197)), TAttributeState::Warning);
     EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(197))], u"529 sectors wait to be remapped"_s);
-    EXPECT_EQ(d.State(Slot(5)), TAttributeState::Ok);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(5))], u"63 sectors were reallocated"_s);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(196))], u"63 reallocation events"_s);
     EXPECT_FALSE(healthy);
     EXPECT_TRUE(healthyWithoutSectorWarnings);
 }
