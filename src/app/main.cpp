@@ -37,5 +37,7 @@ int main(int argc, char *argv[])
     previous.OnActivate = [&form] { form.BringToFront(); };
     QObject::connect(&form, &valmora::TMainForm::formClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     form.ShowAtStart();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    valmora::FlushVerdictRules();
+    return code;
 }

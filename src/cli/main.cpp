@@ -2,6 +2,8 @@
 #include "CliCommand.h"
 #include "DriveOutput.h"
 
+#include "drivedata/Verdicts.h"
+
 #include "foundation/Environment.h"
 
 #include <QCoreApplication>
@@ -83,7 +85,9 @@ int main(int argc, char *argv[])
     for (const CliCommand &c : Commands())
         if (c.name == first) {
             InstallVerdictRules();
-            return c.run(args);
+            const int code = c.run(args);
+            valmora::FlushVerdictRules();
+            return code;
         }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
     return ExitUsage;

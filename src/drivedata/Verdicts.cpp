@@ -15,8 +15,18 @@ namespace valmora {
 
 namespace {
 
-std::mutex g_rulesMutex;
-TVerdictRules g_rules;
+// Never destroyed: a thread still judging while the process ends must not
+// meet a destroyed lock. Programs write the baseline out with FlushVerdictRules.
+struct TProcessRules
+{
+    std::mutex mutex;
+    TVerdictRules rules;
+};
+TProcessRules &processRules()
+{
+    static auto *rules = new TProcessRules;
+    return *rules;
+}
 
 // A count no drive of today reaches in sectors (about 560 TB of 512-byte
 // sectors): the bound when the drive does not say how many it has.
@@ -169,14 +179,22 @@ QDate dayOf(const TVerdictRules &rules)
 
 TVerdictRules CurrentVerdictRules()
 {
-    const std::lock_guard lock(g_rulesMutex);
-    return g_rules;
+    TProcessRules &p = processRules();
+    const std::lock_guard lock(p.mutex);
+    return p.rules;
 }
 
 void SetVerdictRules(TVerdictRules rules)
 {
-    const std::lock_guard lock(g_rulesMutex);
-    g_rules = std::move(rules);
+    TProcessRules &p = processRules();
+    const std::lock_guard lock(p.mutex);
+    p.rules = std::move(rules);
+}
+
+void FlushVerdictRules()
+{
+    if (const TVerdictRules rules = CurrentVerdictRules(); rules.Baseline)
+        rules.Baseline->Flush();
 }
 
 TVerdictRules ProgramVerdictRules(const QString &dataFolder, bool sectorWarnings, QString *problem)

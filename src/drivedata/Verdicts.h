@@ -42,6 +42,9 @@ struct TVerdictRules
 // Until a program sets them: sector warnings on, built-in formats, no baseline.
 TVerdictRules CurrentVerdictRules();
 void SetVerdictRules(TVerdictRules rules);
+// Writes what the process's baseline holds and has not written yet; programs
+// call it before they end.
+void FlushVerdictRules();
 // The rules a program runs with: the drive database if it can be read, the
 // baseline file of the data folder and the given setting. Any problem with the
 // database goes to problem; the program works without it.
