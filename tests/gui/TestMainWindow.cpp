@@ -113,6 +113,7 @@ private slots:
     void driveViewTextsTableAndPowerOnToggle();
     void unknownStatesButtonRowsAndFailedDrive();
     void reasonsAndAcknowledgedSectorWarning();
+    void powerOnStartsInTheFamilysUnit();
     void deleteComputerInformationRules();
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
@@ -460,6 +461,35 @@ void TestMainWindow::reasonsAndAcknowledgedSectorWarning()
     QCOMPARE(row->toolTip(3), QString());
     QCOMPARE(form.lvSmartData->currentItem(), row);
     QVERIFY(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
+    SetVerdictRules(TVerdictRules{});
+}
+
+// The drive database says this family counts power-on time in minutes: the
+// view starts there, and the user's choice for the model wins afterwards.
+void TestMainWindow::powerOnStartsInTheFamilysUnit()
+{
+    SetVerdictRules(ProgramVerdictRules(DataFolder(), true));
+    if (!CurrentVerdictRules().Database)
+        QSKIP("no drive database (smartmontools) installed");
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    auto entry = Checked(u"MAXTORPC"_s, StateGood);
+    auto drive = std::make_unique<TDriveInformation>();
+    drive->Name = u"DISK0"_s;
+    drive->Model = u"Maxtor 96147H8"_s;
+    drive->FirmwareRevision = u"BAC51KJ0"_s;
+    drive->AttributeCount = 1;
+    drive->AttrId[0] = 9;
+    drive->AttrRaw[0] = 121017; // minutes
+    entry->Drives.Add(std::move(drive));
+    std::vector<std::unique_ptr<TAddedComputer>> entries;
+    entries.push_back(std::move(entry));
+    form.WMCycleDone(Batch(std::move(entries)));
+    Select(form, u"MAXTORPC"_s);
+    QCOMPARE(form.lvSmartData->topLevelItem(0)->text(6), u"2016"_s);
+    QVERIFY(TriggerAction(form.acPowerOnCount));
+    QVERIFY(form.lbPowerOnCount->text().contains(u"121017 hours"_s));
+    QCOMPARE(ReadDiskModelFlag(DataFolder(), u"Maxtor 96147H8"_s, true), false); // the user's choice is kept
     SetVerdictRules(TVerdictRules{});
 }
 
