@@ -133,6 +133,15 @@ private:
     {
         return QTest::qWaitFor([this] { return m_form->StartupDone(); }, 10000);
     }
+    // One computer's checked drives merged as a cycle's batch, then selected.
+    void mergeAndSelect(TMainForm &form, std::unique_ptr<TAddedComputer> entry)
+    {
+        const QString name = entry->Name;
+        std::vector<std::unique_ptr<TAddedComputer>> entries;
+        entries.push_back(std::move(entry));
+        form.WMCycleDone(Batch(std::move(entries)));
+        Select(form, name);
+    }
     bool waitMerges(int count)
     {
         return QTest::qWaitFor([this, count] { return m_form->MergeCount() >= count; }, 20000);
@@ -440,10 +449,7 @@ void TestMainWindow::reasonsAndAcknowledgedSectorWarning()
     drive->AttrRaw[1] = 3;
     EvaluateDrive(*drive);
     entry->Drives.Add(std::move(drive));
-    std::vector<std::unique_ptr<TAddedComputer>> entries;
-    entries.push_back(std::move(entry));
-    form.WMCycleDone(Batch(std::move(entries)));
-    Select(form, u"PENDINGPC"_s);
+    mergeAndSelect(form, std::move(entry));
     QTreeWidgetItem *row = form.lvSmartData->topLevelItem(1);
     QCOMPARE(row->text(2), u"Warning"_s);
     QCOMPARE(row->toolTip(3), u"3 sectors wait to be remapped"_s);
@@ -482,10 +488,7 @@ void TestMainWindow::powerOnStartsInTheFamilysUnit()
     drive->AttrId[0] = 9;
     drive->AttrRaw[0] = 121017; // minutes
     entry->Drives.Add(std::move(drive));
-    std::vector<std::unique_ptr<TAddedComputer>> entries;
-    entries.push_back(std::move(entry));
-    form.WMCycleDone(Batch(std::move(entries)));
-    Select(form, u"MAXTORPC"_s);
+    mergeAndSelect(form, std::move(entry));
     QCOMPARE(form.lvSmartData->topLevelItem(0)->text(6), u"2016"_s);
     QVERIFY(TriggerAction(form.acPowerOnCount));
     QVERIFY(form.lbPowerOnCount->text().contains(u"121017 hours"_s));
