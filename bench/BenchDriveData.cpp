@@ -3,6 +3,7 @@
 // it a full 30-entry table stands in.
 #include "drivedata/DriveInformationStream.h"
 #include "drivedata/SmartTypes.h"
+#include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
 #include "platform/WmiProviders.h"
 
@@ -19,7 +20,8 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 
-// Counts heap allocations, so the benchmark shows that decoding allocates nothing.
+// Counts heap allocations, so the benchmark shows what decoding and judging allocate
+// (the reasons of flagged attributes are texts).
 static std::atomic<long> g_allocations{0};
 void *operator new(std::size_t size)
 {
@@ -89,6 +91,36 @@ void BM_DecodeAndEvaluate(benchmark::State &state)
     state.SetLabel(s.source.toStdString());
 }
 BENCHMARK(BM_DecodeAndEvaluate);
+
+// Judging with the program's rules: the installed drive database (each model
+// matched once, then cached) and a baseline file.
+void BM_EvaluateWithDriveDatabase(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    TVerdictRules rules;
+    QString error;
+    rules.Database = TDriveDatabase::Load(TDriveDatabase::DefaultPath(), &error);
+    rules.Baseline = std::make_shared<TDriveBaseline>(TDriveBaseline::PathIn(dir.path() + u"/"_s));
+    const Sectors s = LoadSectors();
+    TDriveInformation drive;
+    drive.Model = u"Maxtor 96147H8"_s;
+    drive.FirmwareRevision = u"BAC51KJ0"_s;
+    drive.SerialNumber = u"N80BR8EC"_s;
+    drive.Size = 61'492'838'400LL;
+    DecodeAttributeData(drive, Bytes(s.data));
+    DecodeThresholdData(drive, Bytes(s.thresholds));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(EvaluateDrive(drive, rules));
+    state.SetLabel(rules.Database ? s.source.toStdString() + ", drive database" : "no drive database: " + error.toStdString());
+}
+BENCHMARK(BM_EvaluateWithDriveDatabase);
+
+void BM_LoadDriveDatabase(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TDriveDatabase::Load(TDriveDatabase::DefaultPath()));
+}
+BENCHMARK(BM_LoadDriveDatabase)->Unit(benchmark::kMillisecond);
 
 void FillList(TDriveList &list)
 {

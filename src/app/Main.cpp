@@ -9,6 +9,7 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
+#include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
 #include "foundation/DateTime.h"
 #include "foundation/Environment.h"
@@ -311,6 +312,18 @@ void TMainForm::createComponents()
         lvSmartData->header()->resizeSection(i, 50);
     connect(lvSmartData, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current, QTreeWidgetItem *) { lvSmartDataChanging(current); });
+    acAcknowledgeWarning = new QAction(u"Acknowledge this warning"_s, this);
+    acAcknowledgeWarning->setObjectName(u"acAcknowledgeWarning"_s);
+    connect(acAcknowledgeWarning, &QAction::triggered, this,
+            [this] { guarded(this, [this] { acAcknowledgeWarningExecute(); }); });
+    pmSmartData = new QMenu(this);
+    pmSmartData->setObjectName(u"pmSmartData"_s);
+    pmSmartData->addAction(acAcknowledgeWarning);
+    lvSmartData->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvSmartData, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        acAcknowledgeWarningUpdate();
+        pmSmartData->popup(lvSmartData->viewport()->mapToGlobal(pos));
+    });
 
     memoInfo = new QPlainTextEdit(Panel4);
     memoInfo->setObjectName(u"memoInfo"_s);
@@ -888,6 +901,8 @@ bool TMainForm::loadInformationFile(TDriveList &list, const QString &caption, bo
         list.LoadFromFile(file);
         if (evaluate)
             EvaluateDrives(list);
+        else
+            ExplainStoredVerdicts(list);
         return true;
     } catch (const std::exception &e) {
         // One damaged file must not hide the other computers: this one stays
@@ -1190,6 +1205,7 @@ void TMainForm::freeDriveButtons()
         delete b.Button.data();
     m_driveButtons.clear();
     m_shownDrives = nullptr;
+    m_shownDrive = -1;
 }
 
 void TMainForm::ShowComputerDrives(TDriveList *list)
@@ -1280,9 +1296,11 @@ void TMainForm::ShowDrive(int buttonIndex)
         return;
     QPointer<QToolButton> button = m_driveButtons[static_cast<std::size_t>(buttonIndex)].Button;
     const TDriveInformation &drive = *m_driveButtons[static_cast<std::size_t>(buttonIndex)].Drive;
+    m_shownDrive = buttonIndex;
     try {
         lvSmartData->clear();
         CurrentModel = drive.Model;
+        PowerOnInMinutesByFamily = PowerOnInMinutes(drive);
         PowerOnRaw = 0;
         PowerCycleCount = 0;
         HasPowerOn = hasAttribute(drive, 9);
@@ -1316,7 +1334,8 @@ void TMainForm::ShowDrive(int buttonIndex)
             if (id == 9) {
                 PowerOnRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(drive.AttrRaw[slot] & 0xffffffff));
                 m_stateWriter.Drain();
-                hours = ReadDiskModelFlag(DataFolder(), CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw;
+                hours = ReadDiskModelFlag(DataFolder(), CurrentModel, PowerOnInMinutesByFamily) ? PowerOnRaw / 60
+                                                                                                 : PowerOnRaw;
                 raw = QString::number(hours);
             }
             if (id == 12)
@@ -1328,6 +1347,8 @@ void TMainForm::ShowDrive(int buttonIndex)
                  QString::number(drive.AttrThreshold[slot]), raw});
             for (int c = 2; c < 7; ++c)
                 row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+            for (int c = 0; c < 7; ++c)
+                row->setToolTip(c, drive.AttrReason[slot]);
             rows.append(row);
         }
         {
@@ -1352,8 +1373,38 @@ void TMainForm::acPowerOnCountExecute()
 {
     const QString folder = DataFolder();
     m_stateWriter.Drain();
-    WriteDiskModelFlag(folder, CurrentModel, !ReadDiskModelFlag(folder, CurrentModel));
-    showPowerOnCount(ReadDiskModelFlag(folder, CurrentModel) ? PowerOnRaw / 60 : PowerOnRaw);
+    const bool minutes = !ReadDiskModelFlag(folder, CurrentModel, PowerOnInMinutesByFamily);
+    WriteDiskModelFlag(folder, CurrentModel, minutes);
+    showPowerOnCount(minutes ? PowerOnRaw / 60 : PowerOnRaw);
+}
+
+void TMainForm::acAcknowledgeWarningUpdate()
+{
+    QTreeWidgetItem *row = lvSmartData->currentItem();
+    const int slot = row ? lvSmartData->indexOfTopLevelItem(row) : -1;
+    bool enabled = false;
+    if (m_shownDrives && m_shownDrive >= 0 && m_shownDrive < m_shownDrives->Count() && slot >= 0) {
+        // Every warning can be acknowledged, per drive (by its serial number) and attribute.
+        const TDriveInformation &drive = m_shownDrives->Items(m_shownDrive);
+        enabled = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning
+                  && !drive.SerialNumber.trimmed().isEmpty();
+    }
+    acAcknowledgeWarning->setEnabled(enabled);
+}
+
+void TMainForm::acAcknowledgeWarningExecute()
+{
+    acAcknowledgeWarningUpdate();
+    if (!acAcknowledgeWarning->isEnabled())
+        return;
+    const int slot = lvSmartData->indexOfTopLevelItem(lvSmartData->currentItem());
+    const int index = m_shownDrive;
+    TDriveInformation &drive = m_shownDrives->Items(index);
+    AcknowledgeWarnings(drive, drive.AttrId[static_cast<std::size_t>(slot)]);
+    // The buttons show the drives' flags: built again, with the same drive and row shown.
+    ShowComputerDrives(m_shownDrives);
+    ShowDrive(index);
+    lvSmartData->setCurrentItem(lvSmartData->topLevelItem(slot));
 }
 
 void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
@@ -1362,7 +1413,10 @@ void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
         return;
     const QString section = row->text(0);
     setNoteColour(memoInfo, AttrDescriptions->AttributeWarning(section));
-    memoInfo->setPlainText(AttrDescriptions->AttributeDescription(section));
+    // What the attribute is, then why it has its verdict.
+    const QString reason = row->toolTip(0);
+    const QString description = AttrDescriptions->AttributeDescription(section);
+    memoInfo->setPlainText(reason.isEmpty() ? description : description + u"\n\nReason: "_s + reason);
     memoInfo->moveCursor(QTextCursor::Start);
 }
 

@@ -114,6 +114,9 @@ public:
     void acDeleteComputerInformationUpdate();
     void acDeleteComputerInformationExecute();
     void acPowerOnCountExecute();
+    // Moves the shown drive's baseline to the selected attribute's count.
+    void acAcknowledgeWarningExecute();
+    void acAcknowledgeWarningUpdate();
     void UpdateActions();
 
     void ShowComputerDrives(TDriveList *list);
@@ -146,6 +149,7 @@ public:
     QMenu *mmCommands = nullptr;
     QMenu *mmHelp = nullptr;
     QMenu *pmComputers = nullptr;
+    QMenu *pmSmartData = nullptr;
     QMenu *pmTrayIcon = nullptr;
     QAction *acDeleteComputerInformation = nullptr;
     QAction *acOptions = nullptr;
@@ -155,6 +159,7 @@ public:
     QAction *acAbout = nullptr;
     QAction *acRefresh = nullptr;
     QAction *acPowerOnCount = nullptr;
+    QAction *acAcknowledgeWarning = nullptr;
     TacOverwriteUserPass *acOverwriteUserPass = nullptr;
     // The notification area's menu.
     QAction *acShowWindow = nullptr;
@@ -173,6 +178,9 @@ public:
     // Whether the drive shown has attribute 9 (power-on time) and 12 (power cycles).
     bool HasPowerOn = false;
     bool HasPowerCycles = false;
+    // The shown drive's family counts power-on time in minutes: where the
+    // hours/minutes choice starts until the user sets it for the model.
+    bool PowerOnInMinutesByFamily = false;
 
 signals:
     // After every merge of a batch and after the start (list built, thread running).
@@ -230,6 +238,7 @@ private:
     QButtonGroup *m_driveButtonGroup = nullptr;
     TComputerItem *m_selected = nullptr;
     TDriveList *m_shownDrives = nullptr;
+    int m_shownDrive = -1; // index of the shown drive in m_shownDrives
     int m_listSearchKind = 0;
     int m_mergeCount = 0;
     bool m_merging = false;

@@ -4,6 +4,7 @@
 #include "IPRangesForm.h"
 #include "MessageBox.h"
 
+#include "drivedata/Verdicts.h"
 #include "foundation/Options.h"
 
 #include <QAction>
@@ -46,6 +47,11 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     chbMinimizeToTray->setGeometry(174, 91, 137, 17);
     GrowToText(chbRunatwindowsStart);
     GrowToText(chbMinimizeToTray);
+    // Beside the buttons: the rules on pending, uncorrectable and growing sector counts.
+    chbSectorWarnings = new QCheckBox(u"Warn on bad sectors"_s, this);
+    chbSectorWarnings->setObjectName(u"chbSectorWarnings"_s);
+    chbSectorWarnings->setGeometry(8, 345, 200, 17);
+    GrowToText(chbSectorWarnings);
 
     rgTemperatureScale = new TRadioGroup(this, u"rgTemperatureScale"_s, u"Temperature scale"_s,
                                          {u"Celsius"_s, u"Fahrenheit"_s}, 2, QRect(8, 114, 380, 40));
@@ -101,7 +107,8 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
                         lbxRange,
                         btnAdd,
                         btnDelete,
-                        btnEdit};
+                        btnEdit,
+                        chbSectorWarnings};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
@@ -124,6 +131,7 @@ void TfrmOptions2::LoadOptions()
 {
     chbMinimizeToTray->setChecked(TOptions::ReadMinimizeToTray());
     chbRunatwindowsStart->setChecked(TOptions::ReadRunAtWindowsStart());
+    chbSectorWarnings->setChecked(TOptions::ReadSectorWarnings());
     rgTemperatureScale->SetItemIndex(TOptions::ReadTemperatureScale() & 0xFF);
     edDomainName->setText(TOptions::ReadUser());
     edDomainPassword->setText(TOptions::ReadUserP());
@@ -141,6 +149,11 @@ void TfrmOptions2::SaveOptions()
     TOptions::WriteUserP(edDomainPassword->text());
     TOptions::WriteSearchKind(static_cast<std::uint8_t>(rgSearchKind->ItemIndex()));
     TOptions::WriteIPRanges(Ranges());
+    TOptions::WriteSectorWarnings(chbSectorWarnings->isChecked());
+    // Judged by it from the next evaluation on, without a restart.
+    TVerdictRules rules = CurrentVerdictRules();
+    rules.SectorWarnings = chbSectorWarnings->isChecked();
+    SetVerdictRules(std::move(rules));
 }
 
 QStringList TfrmOptions2::Ranges() const

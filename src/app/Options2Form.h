@@ -49,6 +49,7 @@ public:
     QPushButton *btnCancel = nullptr;
     QCheckBox *chbRunatwindowsStart = nullptr;
     QCheckBox *chbMinimizeToTray = nullptr;
+    QCheckBox *chbSectorWarnings = nullptr;
     TRadioGroup *rgTemperatureScale = nullptr;
     TRadioGroup *rgSearchKind = nullptr;
     QGroupBox *GroupBox1 = nullptr;

@@ -3,8 +3,10 @@
 #include "CheckPrevious.h"
 #include "Main.h"
 
+#include "drivedata/Verdicts.h"
 #include "foundation/Environment.h"
 #include "foundation/LogSystem.h"
+#include "foundation/Options.h"
 
 #include <QApplication>
 
@@ -27,9 +29,15 @@ int main(int argc, char *argv[])
     log.SetEnabled(false);
     log.SetLogFolder(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
 
+    // Judged with the drive database, the baseline of the data folder and the user's switch.
+    valmora::SetVerdictRules(valmora::ProgramVerdictRules(
+        valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s), valmora::TOptions::ReadSectorWarnings()));
+
     valmora::TMainForm form;
     previous.OnActivate = [&form] { form.BringToFront(); };
     QObject::connect(&form, &valmora::TMainForm::formClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     form.ShowAtStart();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    valmora::FlushVerdictRules();
+    return code;
 }

@@ -4,6 +4,7 @@
 #include "DriveOutput.h"
 
 #include "drivedata/SmartTypes.h"
+#include "drivedata/Verdicts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,6 +38,7 @@ int run(const QStringList &arguments)
     TDriveList list;
     try {
         list.LoadFromFile(path);
+        ExplainStoredVerdicts(list);
     } catch (const EDriveFileError &e) {
         PrintError(e.message());
         return ExitUsage;

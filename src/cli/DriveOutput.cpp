@@ -2,6 +2,10 @@
 
 #include "CliCommand.h"
 
+#include "drivedata/Verdicts.h"
+#include "foundation/Environment.h"
+#include "foundation/Options.h"
+
 #include <QJsonDocument>
 #include <QLocale>
 
@@ -23,6 +27,9 @@ QString AlignedTable(const QList<QStringList> &rows)
         QString line;
         for (qsizetype c = 0; c < row.size(); ++c)
             line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+        // The last column may be empty on some rows: no blanks at the ends of lines.
+        while (line.endsWith(u' '))
+            line.chop(1);
         text += line + u'\n';
     }
     return text;
@@ -31,14 +38,14 @@ QString AlignedTable(const QList<QStringList> &rows)
 QString AttributeTableText(const TDriveInformation &d)
 {
     QList<QStringList> rows{{u"Id"_s, u"Pre-failure"_s, u"Bit 4"_s, u"Bit 3"_s, u"Current"_s, u"Worst"_s,
-                             u"Threshold"_s, u"Raw"_s, u"State"_s}};
+                             u"Threshold"_s, u"Raw"_s, u"State"_s, u"Reason"_s}};
     auto yesNo = [](bool b) { return b ? u"yes"_s : u"no"_s; };
     for (int s = 0; s < d.UsedSlots(); ++s) {
         const auto i = static_cast<std::size_t>(s);
         rows.append({QString::number(d.AttrId[i]), yesNo(d.AttrPreFailure[i]), yesNo(d.AttrFlagBit4[i]),
                      yesNo(d.AttrFlagBit3[i]), QString::number(d.AttrCurrent[i]), QString::number(d.AttrWorst[i]),
                      QString::number(d.AttrThreshold[i]), QString::number(d.AttrRaw[i]),
-                     AttributeStateText(d.AttrState[i])});
+                     AttributeStateText(d.AttrState[i]), d.AttrReason[i]});
     }
     if (rows.size() == 1)
         return u"No S.M.A.R.T. attributes\n"_s;
@@ -77,6 +84,8 @@ QString DriveText(const TDriveInformation &d)
     for (const QString &line : AlignedTable(identity).split(u'\n', Qt::SkipEmptyParts))
         text += u"  "_s + line + u'\n';
     text += u"  "_s + TemperaturesText(d);
+    if (!d.DriveReason.isEmpty())
+        text += u"  Reason: "_s + d.DriveReason + u'\n';
     for (const QString &line : AttributeTableText(d).split(u'\n', Qt::SkipEmptyParts))
         text += u"  "_s + line + u'\n';
     return text;
@@ -90,7 +99,7 @@ QString DriveListText(const TDriveList &list)
     text += u"Drives: %1\n"_s.arg(list.Count());
     for (int i = 0; i < list.Count(); ++i) {
         const TDriveInformation &d = list.Items(i);
-        text += u"\nDrive %1: %2%3\n"_s.arg(i + 1).arg(d.Name, d.HasFlaggedAttribute() ? u" (flagged)"_s : QString());
+        text += u"\nDrive %1: %2%3\n"_s.arg(i + 1).arg(d.Name, d.IsFlagged() ? u" (flagged)"_s : QString());
         text += DriveText(d);
     }
     return text;
@@ -121,6 +130,7 @@ QJsonArray AttributesJson(const TDriveInformation &d)
             {u"AttrThreshold"_s, d.AttrThreshold[i]},
             {u"AttrRaw"_s, static_cast<qint64>(d.AttrRaw[i])},
             {u"AttrState"_s, d.AttrState[i]},
+            {u"Reason"_s, d.AttrReason[i]},
         });
     }
     return attributes;
@@ -152,6 +162,7 @@ QJsonObject DriveJson(const TDriveInformation &d)
         {u"TemperatureLow"_s, d.TemperatureLow},
         {u"AttributeCount"_s, d.AttributeCount},
         {u"Attributes"_s, AttributesJson(d)},
+        {u"Reason"_s, d.DriveReason},
     };
 }
 
@@ -165,6 +176,12 @@ QJsonObject DriveListJson(const TDriveList &list)
         {u"ReadoutTime"_s, ReadoutTimeJson(list.ReadoutTime)},
         {u"Drives"_s, drives},
     };
+}
+
+void InstallVerdictRules()
+{
+    SetVerdictRules(ProgramVerdictRules(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s),
+                                        TOptions::ReadSectorWarnings()));
 }
 
 void PrintJson(const QJsonObject &object)

@@ -28,6 +28,10 @@ QJsonArray AttributesJson(const TDriveInformation &drive);
 QJsonObject DriveJson(const TDriveInformation &drive);
 QJsonObject DriveListJson(const TDriveList &list);
 
+// The verdict rules of the program: the drive database, the baseline of the
+// data folder and the "SectorWarnings" setting.
+void InstallVerdictRules();
+
 // Prints a JSON object, indented, to stdout.
 void PrintJson(const QJsonObject &object);
 

@@ -1,5 +1,8 @@
 // valmora-cli: the monitoring engine without a window.
 #include "CliCommand.h"
+#include "DriveOutput.h"
+
+#include "drivedata/Verdicts.h"
 
 #include "foundation/Environment.h"
 
@@ -80,8 +83,12 @@ int main(int argc, char *argv[])
         return ExitOk;
     }
     for (const CliCommand &c : Commands())
-        if (c.name == first)
-            return c.run(args);
+        if (c.name == first) {
+            InstallVerdictRules();
+            const int code = c.run(args);
+            valmora::FlushVerdictRules();
+            return code;
+        }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
     return ExitUsage;
 }

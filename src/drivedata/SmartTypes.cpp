@@ -8,20 +8,38 @@ namespace valmora {
 
 void TPersistent::Assign(const TPersistent &) {}
 
-QString AttributeStateText(std::int32_t state)
+std::optional<TAttributeState> AttributeStateFromNumber(std::int32_t stored)
+{
+    switch (stored) {
+    case AttributeStateNumber(TAttributeState::Ok):
+    case AttributeStateNumber(TAttributeState::Failing):
+    case AttributeStateNumber(TAttributeState::FailedInPast):
+    case AttributeStateNumber(TAttributeState::Warning):
+        return static_cast<TAttributeState>(stored);
+    default:
+        return std::nullopt;
+    }
+}
+
+QString AttributeStateText(TAttributeState state)
 {
     switch (state) {
-    case kStateOk:
+    case TAttributeState::Ok:
         return u"OK"_s;
-    case kStateFailing:
+    case TAttributeState::Failing:
         return u"Failing"_s;
-    case kStateFailedInPast:
+    case TAttributeState::FailedInPast:
         return u"Failed in past"_s;
-    case kStateWarning:
+    case TAttributeState::Warning:
         return u"Warning"_s;
-    default:
-        return u"Nieznany stan"_s;
     }
+    return u"Nieznany stan"_s;
+}
+
+QString AttributeStateText(std::int32_t stored)
+{
+    const auto state = AttributeStateFromNumber(stored);
+    return state ? AttributeStateText(*state) : u"Nieznany stan"_s;
 }
 
 void TDriveInformation::Assign(const TPersistent &source)
@@ -32,7 +50,26 @@ void TDriveInformation::Assign(const TPersistent &source)
 
 bool TDriveInformation::HasFlaggedAttribute() const
 {
-    return std::any_of(AttrState.begin(), AttrState.end(), [](std::int32_t s) { return s != 0; });
+    return std::any_of(AttrState.begin(), AttrState.end(),
+                       [](std::int32_t s) { return s != AttributeStateNumber(TAttributeState::Ok); });
+}
+
+bool TDriveInformation::PredictsFailure() const
+{
+    return Status.compare(QStringView(kStatusPredFail), Qt::CaseInsensitive) == 0;
+}
+
+std::optional<TAttributeState> TDriveInformation::State(int slot) const
+{
+    if (slot < 0 || slot >= kAttributeSlots)
+        return std::nullopt;
+    return AttributeStateFromNumber(AttrState[static_cast<std::size_t>(slot)]);
+}
+
+void TDriveInformation::SetState(int slot, TAttributeState state)
+{
+    if (slot >= 0 && slot < kAttributeSlots)
+        AttrState[static_cast<std::size_t>(slot)] = AttributeStateNumber(state);
 }
 
 int TDriveInformation::UsedSlots() const
@@ -82,6 +119,19 @@ std::size_t EntriesIn(std::span<const std::uint8_t> block)
     return std::min(kTableEntries, (block.size() - kTableOffset) / kEntrySize);
 }
 
+// The temperatures from a temperature entry's raw bytes: current, low, worst.
+void setTemperatures(TDriveInformation &drive, const std::uint8_t *entry)
+{
+    const std::uint8_t *raw = entry + 5;
+    drive.TemperatureCurrent = raw[0];
+    drive.TemperatureLow = raw[2];
+    drive.TemperatureWorst = raw[4];
+    // Drives that keep the temperature in the normalised value keep its
+    // highest one in the normalised worst.
+    if (drive.TemperatureCurrent == entry[3])
+        drive.TemperatureWorst = entry[4];
+}
+
 } // namespace
 
 void DecodeAttributeData(TDriveInformation &drive, std::span<const std::uint8_t> data)
@@ -112,17 +162,21 @@ void DecodeAttributeData(TDriveInformation &drive, std::span<const std::uint8_t>
         drive.AttrWorst[i] = entry[4];
         drive.AttrRaw[i] = static_cast<std::int64_t>(rawValue);
 
-        if (entry[0] == 194) {
-            drive.TemperatureCurrent = raw[0];
-            drive.TemperatureLow = raw[2];
-            drive.TemperatureWorst = raw[4];
-            // Drives that keep the temperature in the normalised value keep its
-            // highest one in the normalised worst.
-            if (drive.TemperatureCurrent == entry[3])
-                drive.TemperatureWorst = entry[4];
-        }
+        if (entry[0] == 194)
+            setTemperatures(drive, entry);
         drive.AttributeCount = slot + 1;
     }
+    // Some drives report the temperature as airflow temperature (190) only.
+    const auto has = [&drive](int id) {
+        const auto used = drive.AttrId.begin() + drive.UsedSlots();
+        return std::find(drive.AttrId.begin(), used, id) != used;
+    };
+    if (!has(194) && has(190))
+        for (std::size_t e = 0; e < entries; ++e) {
+            const std::uint8_t *entry = data.data() + kTableOffset + e * kEntrySize;
+            if (entry[0] == 190)
+                setTemperatures(drive, entry);
+        }
 }
 
 void DecodeThresholdData(TDriveInformation &drive, std::span<const std::uint8_t> data)
@@ -146,51 +200,6 @@ void DecodeThresholdData(TDriveInformation &drive, std::span<const std::uint8_t>
         // No threshold entry: threshold 0, the attribute is not judged.
         drive.AttrThreshold[i] = (id > 0 && id < 256) ? threshold[static_cast<std::size_t>(id)] : 0;
     }
-}
-
-bool EvaluateDrive(TDriveInformation &drive)
-{
-    drive.AttrState.fill(kStateOk);
-    bool healthy = true;
-    const int used = drive.UsedSlots();
-    for (int s = 0; s < used; ++s) {
-        const auto i = static_cast<std::size_t>(s);
-        // 64-bit arithmetic: a damaged file may hold any 32-bit value here.
-        const std::int64_t id = drive.AttrId[i];
-        const std::int64_t current = drive.AttrCurrent[i];
-        const std::int64_t worst = drive.AttrWorst[i];
-        const std::int64_t thr = drive.AttrThreshold[i];
-        const std::int64_t best = ((id == 3 || id == 4) && current > 230) ? 253 : 100;
-        if (!drive.AttrPreFailure[i] || thr == 0)
-            continue;
-        std::int32_t state = kStateOk;
-        if (current < thr)
-            state = kStateFailing;
-        else if (worst < thr)
-            state = kStateFailedInPast;
-        else if (current < thr + (best - thr) / 2)
-            state = kStateWarning;
-        // Reallocated sectors are counted in the low 32 bits of the raw value;
-        // some drives keep vendor data in the two high bytes.
-        else if (id == 5 && (static_cast<std::uint64_t>(drive.AttrRaw[i]) & 0xFFFFFFFFu) > 500)
-            state = kStateWarning;
-        drive.AttrState[i] = state;
-        if (state != kStateOk)
-            healthy = false;
-    }
-    return healthy;
-}
-
-bool EvaluateDrives(TDriveList &list)
-{
-    bool healthy = true;
-    for (int d = 0; d < list.Count(); ++d) {
-        if (EvaluateDrive(list.Items(d)))
-            list.ReadoutTime = Now();
-        else
-            healthy = false;
-    }
-    return healthy;
 }
 
 } // namespace valmora

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -31,15 +32,26 @@ public:
 
 inline constexpr int kAttributeSlots = 256;
 
-// Verdicts of one attribute.
-inline constexpr std::int32_t kStateOk = 0;
-inline constexpr std::int32_t kStateFailing = 1;
-inline constexpr std::int32_t kStateFailedInPast = 2;
-inline constexpr std::int32_t kStateWarning = 3;
+// The verdict of one attribute. The numbers are those of the readout files.
+enum class TAttributeState : std::int32_t {
+    Ok = 0,
+    Failing = 1,
+    FailedInPast = 2,
+    Warning = 3,
+};
 
-// "OK", "Failing", "Failed in past", "Warning"; any other value (only a damaged
-// file holds one) is "Nieznany stan".
-QString AttributeStateText(std::int32_t state);
+// The one place where verdicts meet the numbers stored in readout files: any
+// other number (only a damaged file holds one) is no verdict.
+std::optional<TAttributeState> AttributeStateFromNumber(std::int32_t stored);
+constexpr std::int32_t AttributeStateNumber(TAttributeState state)
+{
+    return static_cast<std::int32_t>(state);
+}
+
+// "OK", "Failing", "Failed in past", "Warning"; a stored number that is no
+// verdict is "Nieznany stan".
+QString AttributeStateText(TAttributeState state);
+QString AttributeStateText(std::int32_t stored);
 
 class TDriveInformation final : public TPersistent
 {
@@ -53,6 +65,14 @@ public:
     void Assign(const TPersistent &source) override;
     // True when any of the 256 states is non-zero, used slots or not.
     bool HasFlaggedAttribute() const;
+    // The drive itself predicts its failure: Status "Pred Fail", as Windows
+    // reports it and as the reader sets it from the drive's own status.
+    bool PredictsFailure() const;
+    // Flagged by an attribute or by the drive itself: what makes its computer suspected.
+    bool IsFlagged() const { return HasFlaggedAttribute() || PredictsFailure(); }
+    // The verdict of a slot; nullopt for a stored number that is none.
+    std::optional<TAttributeState> State(int slot) const;
+    void SetState(int slot, TAttributeState state);
     // AttributeCount bounded to the table: what evaluation and views may walk.
     int UsedSlots() const;
 
@@ -91,8 +111,17 @@ public:
     std::array<std::int32_t, kAttributeSlots> AttrWorst{};
     std::array<std::int32_t, kAttributeSlots> AttrThreshold{};
     std::array<std::int64_t, kAttributeSlots> AttrRaw{};
+    // The verdicts as the readout file stores them (see AttributeStateFromNumber).
     std::array<std::int32_t, kAttributeSlots> AttrState{};
+    // Why each slot got its verdict, in words with the numbers; empty when
+    // there is nothing to say. Not stored: worked out again at every evaluation.
+    std::array<QString, kAttributeSlots> AttrReason{};
+    // Why the drive is flagged apart from its attributes (its own prediction).
+    QString DriveReason;
 };
+
+// The Status of a drive that predicts its own failure.
+inline constexpr char16_t kStatusPredFail[] = u"Pred Fail";
 
 // The drives of one computer, in the order they were added; owns them.
 class TDriveList
@@ -136,15 +165,20 @@ public:
 };
 
 // Appends the attributes of a SMART READ DATA sector to the drive's table and
-// sets the temperatures from attribute 194.
+// sets the temperatures from attribute 194, or from 190 on a drive without 194.
 void DecodeAttributeData(TDriveInformation &drive, std::span<const std::uint8_t> data);
 // Gives every used slot the threshold of the SMART READ THRESHOLDS entry with
 // the same attribute number, or 0 when the sector has none for it.
 void DecodeThresholdData(TDriveInformation &drive, std::span<const std::uint8_t> data);
-// Computes every attribute's state; true when the drive is healthy (no state set).
+struct TVerdictRules;
+// Computes every attribute's state and reason, and the drive's own reason, by
+// the rules of Verdicts.h (the process's, when none are given); true when the
+// drive is healthy (no state set and no failure predicted).
 bool EvaluateDrive(TDriveInformation &drive);
+bool EvaluateDrive(TDriveInformation &drive, const TVerdictRules &rules);
 // Evaluates every drive; ReadoutTime becomes now whenever a drive is healthy.
 // True when every drive is healthy.
 bool EvaluateDrives(TDriveList &list);
+bool EvaluateDrives(TDriveList &list, const TVerdictRules &rules);
 
 } // namespace valmora

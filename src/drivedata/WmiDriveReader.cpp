@@ -120,6 +120,16 @@ void readProperty(Field &field, Read read)
     }
 }
 
+// A Boolean as the providers give it: a number, or the text "true".
+bool readBoolean(const wmi::TWmiObject &object, const QString &property)
+{
+    try {
+        return object.ReadInt64(property) != 0;
+    } catch (const std::exception &) {
+        return object.ReadText(property).trimmed().compare(u"true"_s, Qt::CaseInsensitive) == 0;
+    }
+}
+
 } // namespace
 
 QString ReadResultText(int result)
@@ -265,6 +275,18 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
         for (int i = 0; i < list.Count(); ++i)
             flagged = !EvaluateDrive(list.Items(i)) || flagged;
         return give(flagged ? kReadFlagged : result);
+    }
+
+    // Stage E: the drives' own failure prediction. Older computers and
+    // recordings may lack the class; the verdicts then rest on the attributes.
+    try {
+        Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictStatus"_s);
+        while (const auto object = stage.objects->Next()) {
+            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+            if (drive && readBoolean(*object, u"PredictFailure"_s))
+                drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
+        }
+    } catch (const std::exception &) {
     }
 
     if (list.Count() > 0)

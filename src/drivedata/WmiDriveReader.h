@@ -1,8 +1,9 @@
 #pragma once
 
 // Reads every physical drive of one computer through its management
-// instrumentation into a drive list, in four stages: serial numbers and drives
-// from root\CIMV2, S.M.A.R.T. data and thresholds from root\WMI.
+// instrumentation into a drive list, in five stages: serial numbers and drives
+// from root\CIMV2, S.M.A.R.T. data, thresholds and the drives' own failure
+// prediction from root\WMI (the last one optional).
 
 #include "drivedata/SmartTypes.h"
 #include "platform/Wmi.h"

@@ -126,6 +126,16 @@ void TOptions::WriteTemperatureScale(std::uint8_t value)
     TRegistryHelper::WriteInteger(KeyPath, u"TemperatureScale"_s, HKCU, value);
 }
 
+bool TOptions::ReadSectorWarnings()
+{
+    return TRegistryHelper::ReadBool(KeyPath, u"SectorWarnings"_s, HKCU, true);
+}
+
+void TOptions::WriteSectorWarnings(bool value)
+{
+    TRegistryHelper::WriteBool(KeyPath, u"SectorWarnings"_s, HKCU, value);
+}
+
 QStringList TOptions::ReadIPRanges()
 {
     const int count = TRegistryHelper::ReadInteger(IPRangesPath, u"RangeCount"_s, HKCU, 0);

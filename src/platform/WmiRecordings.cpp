@@ -214,6 +214,7 @@ const std::vector<TRecordedClass> &DriveReaderClasses()
         {u"root\\CIMV2"_s, u"Win32_DiskDrive"_s},
         {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictData"_s},
         {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictThresholds"_s},
+        {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictStatus"_s},
     };
     return classes;
 }

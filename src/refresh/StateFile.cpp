@@ -119,13 +119,13 @@ void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QStrin
     }
 }
 
-bool ReadDiskModelFlag(const QString &dataFolder, const QString &model)
+bool ReadDiskModelFlag(const QString &dataFolder, const QString &model, bool whenUnset)
 {
     try {
         const TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
         bool ok = false;
         const int value = ini.ReadString(kDiskModels, EscapeProfileName(model), QString()).toInt(&ok);
-        return ok && value != 0;
+        return ok ? value != 0 : whenUnset;
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::ReadDriveModelFlag);
         return false;

@@ -34,8 +34,8 @@ QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &comp
 // cycle); later entries for the same computer win.
 void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states);
 
-// False when missing or unreadable (logged with place 1003).
-bool ReadDiskModelFlag(const QString &dataFolder, const QString &model);
+// whenUnset when missing, false when unreadable (logged with place 1003).
+bool ReadDiskModelFlag(const QString &dataFolder, const QString &model, bool whenUnset = false);
 // Writes "1" or "0"; failures are logged with place 1007.
 void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool value);
 

@@ -7,6 +7,7 @@
 #include "Options2Form.h"
 
 #include "foundation/Environment.h"
+#include "drivedata/Verdicts.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
 
@@ -85,6 +86,7 @@ private slots:
     void saveFailureKeepsTheDialogOpenAndWritesInOrder();
     void unreadableSettingsAreReported();
     void addEditDeleteChangeOnlyTheList();
+    void sectorWarningsSwitchTakesEffectAtOnce();
 
 private:
     std::unique_ptr<ScopedSandbox> m_sandbox;
@@ -346,6 +348,26 @@ void TestOptionsDialog::addEditDeleteChangeOnlyTheList()
 
     // None of it reached the store.
     QCOMPARE(TOptions::ReadIPRanges(), QStringList({u"10.0.0.1-10.0.0.9"_s, u"192.168.1.1-192.168.1.254"_s}));
+}
+
+void TestOptionsDialog::sectorWarningsSwitchTakesEffectAtOnce()
+{
+    SetVerdictRules(TVerdictRules{});
+    {
+        TfrmOptions2 dialog;
+        QVERIFY(dialog.chbSectorWarnings->isChecked()); // on by default
+    }
+    WhenModal<TfrmOptions2>([](TfrmOptions2 *dialog) {
+        dialog->chbSectorWarnings->setChecked(false);
+        QTest::mouseClick(dialog->btnSave, Qt::LeftButton);
+    });
+    TMessageRecorder messages;
+    QVERIFY(ExecuteOptionsCommand(nullptr));
+    QVERIFY(!TOptions::ReadSectorWarnings());
+    QVERIFY(!CurrentVerdictRules().SectorWarnings);
+    TfrmOptions2 dialog;
+    QVERIFY(!dialog.chbSectorWarnings->isChecked());
+    SetVerdictRules(TVerdictRules{});
 }
 
 QTEST_MAIN(TestOptionsDialog)

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "platform/FakeSysfs.h"
 
+#include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
 #include "platform/WmiProviders.h"
 #include "platform/WmiRecordings.h"
@@ -144,6 +145,44 @@ TEST(Recordings, RoundTrip)
         recording[u"Namespaces"_s][u"root\\CIMV2"_s][u"Classes"_s][u"Win32_PhysicalMedia"_s].toArray();
     ASSERT_EQ(media.size(), 4);
     EXPECT_TRUE(media[2].toObject().value(u"SerialNumber"_s).isNull());
+}
+
+// A recorded computer whose drive has 529 pending sectors is flagged with
+// the reason; with "SectorWarnings" off it reads as before. A drive whose
+// SMART RETURN STATUS reports a threshold exceeded is flagged by itself.
+TEST(Recordings, PendingSectorsAndTheDrivesOwnVerdict)
+{
+    test::Sector data, thresholds;
+    data.Attribute(0, 1, 0x000F, 100, 100).Attribute(1, 197, 0x0032, 100, 100, {0x11, 0x02});
+    thresholds.Threshold(0, 1, 36).Threshold(1, 197, 0);
+    auto bytes = [](const test::Sector &s) { return QByteArray(reinterpret_cast<const char *>(s.bytes.data()), 512); };
+    test::ScopedSandbox sandbox;
+    test::FakeSysfs tree;
+    for (const bool driveSaysGood : {true, false}) {
+        TLocalWmiProvider local(tree.sys(), tree.dev(),
+                                std::make_unique<FixedSource>(tree.dev() + u"/sda"_s,
+                                                              platform::TSmartSectors{bytes(data), bytes(thresholds),
+                                                                                      driveSaysGood}));
+        const QString name = driveSaysGood ? u"pending"_s : u"predicting"_s;
+        WriteJson(sandbox.path(name + u".json"_s), platform::RecordComputer(local, name, QString(), QString()));
+    }
+    platform::TWmiRecordingProvider replay(sandbox.path());
+    TDriveList list;
+    EXPECT_EQ(ReadComputerDrives(replay, u"pending"_s, list, QString(), QString()), kReadFlagged);
+    const TDriveInformation &sda = list.Items(1);
+    EXPECT_EQ(sda.State(1), TAttributeState::Warning);
+    EXPECT_EQ(sda.AttrReason[1], u"529 sectors wait to be remapped"_s);
+    EXPECT_TRUE(sda.DriveReason.isEmpty());
+
+    TVerdictRules off;
+    off.SectorWarnings = false;
+    SetVerdictRules(off);
+    EXPECT_EQ(ReadComputerDrives(replay, u"pending"_s, list, QString(), QString()), kReadGood);
+    EXPECT_EQ(ReadComputerDrives(replay, u"predicting"_s, list, QString(), QString()), kReadFlagged);
+    EXPECT_EQ(list.Items(1).Status, u"Pred Fail"_s);
+    EXPECT_EQ(list.Items(1).DriveReason, u"the drive itself predicts its failure"_s);
+    EXPECT_FALSE(list.Items(1).HasFlaggedAttribute());
+    SetVerdictRules(TVerdictRules{});
 }
 
 TEST(Recordings, RecordedOutcomes)

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "drivedata/SmartTypes.h"
+#include "drivedata/Verdicts.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ TEST(DriveModel, FlaggedLooksAtAllSlots)
 {
     TDriveInformation d;
     d.AttributeCount = 3;
-    d.AttrState[200] = kStateWarning;
+    d.SetState(200, TAttributeState::Warning);
     EXPECT_TRUE(d.HasFlaggedAttribute());
     d.AttrState[200] = 0;
     d.AttrState[255] = 7;
@@ -103,8 +104,14 @@ TEST(DriveModel, ListOwnsItsDrivesAndChecksIndices)
     EXPECT_EQ(list.ReadoutTime, 42005.5);
 }
 
-TEST(DriveModel, StateWords)
+TEST(DriveModel, StateWordsAndStoredNumbers)
 {
+    for (auto state : {TAttributeState::Ok, TAttributeState::Failing, TAttributeState::FailedInPast,
+                       TAttributeState::Warning})
+        EXPECT_EQ(AttributeStateFromNumber(AttributeStateNumber(state)), state);
+    EXPECT_EQ(AttributeStateNumber(TAttributeState::Warning), 3); // the readout files' number
+    EXPECT_EQ(AttributeStateFromNumber(7), std::nullopt);
+    EXPECT_EQ(AttributeStateText(TAttributeState::FailedInPast), u"Failed in past"_s);
     EXPECT_EQ(AttributeStateText(0), u"OK"_s);
     EXPECT_EQ(AttributeStateText(1), u"Failing"_s);
     EXPECT_EQ(AttributeStateText(2), u"Failed in past"_s);
@@ -121,55 +128,71 @@ TEST(Evaluate, VerdictRules)
         bool preFailure;
         int current, worst, threshold;
         std::int64_t raw;
-        int state;
+        TAttributeState state;
+        const char16_t *reason = nullptr; // checked where given
     };
     const Case cases[] = {
         // The worked examples.
-        {1, true, 60, 55, 36, 0, kStateWarning}, // middle mark 36 + 64/2 = 68
-        {1, true, 70, 55, 36, 0, kStateOk},
-        {1, true, 35, 35, 36, 0, kStateFailing},
-        {1, true, 70, 30, 36, 0, kStateFailedInPast},
-        {5, true, 100, 100, 36, 501, kStateWarning},
-        {5, true, 100, 100, 36, 500, kStateOk},
-        {3, true, 240, 240, 20, 0, kStateOk}, // best 253: middle mark 136
-        {3, true, 200, 200, 20, 0, kStateOk}, // best 100: middle mark 60
-        {7, true, 253, 253, 0, 0, kStateOk},  // no threshold
-        // Strict comparisons and truncation.
-        {1, true, 36, 36, 36, 0, kStateWarning}, // equal to threshold: not failing, below mark
-        {1, true, 68, 36, 36, 0, kStateOk},      // exactly at the middle mark
-        {1, true, 67, 36, 36, 0, kStateWarning},
-        {1, true, 66, 66, 35, 0, kStateWarning},   // 35 + 65/2 truncates to 67
-        {1, true, 67, 67, 35, 0, kStateOk},
-        {4, true, 231, 231, 220, 0, kStateWarning}, // above 230: best 253, mark 220 + 33/2 = 236
-        {4, true, 230, 230, 220, 0, kStateOk},      // best 100: negative half-margin
-        {1, true, 150, 150, 120, 0, kStateOk},     // threshold above best: negative half-margin
-        {1, false, 1, 1, 36, 0, kStateOk},         // not pre-failure: never judged
+        // middle mark 36 + 64/2 = 68
+        {1, true, 60, 55, 36, 0, TAttributeState::Warning, u"in the lower half between threshold 36 and 100"},
+        {1, true, 70, 55, 36, 0, TAttributeState::Ok, u""},
+        {1, true, 35, 35, 36, 0, TAttributeState::Failing, u"current 35 is at or below the threshold 36"},
+        {1, true, 70, 30, 36, 0, TAttributeState::FailedInPast, u"worst 30 fell to the threshold in the past"},
+        {5, true, 100, 100, 36, 501, TAttributeState::Warning, u"501 reallocated sectors (more than 500)"},
+        {5, true, 100, 100, 36, 1850, TAttributeState::Warning, u"1,850 reallocated sectors (more than 500)"},
+        {5, true, 100, 100, 36, 500, TAttributeState::Ok, u""},
+        {3, true, 240, 240, 20, 0, TAttributeState::Ok}, // best 253: middle mark 136
+        {3, true, 200, 200, 20, 0, TAttributeState::Ok}, // best 100: middle mark 60
+        {7, true, 253, 253, 0, 0, TAttributeState::Ok},  // no threshold
+        // A value at its threshold has crossed it (the ATA rule); the middle mark is strict and truncates.
+        {1, true, 36, 36, 36, 0, TAttributeState::Failing, u"current 36 is at or below the threshold 36"},
+        {1, true, 1, 1, 1, 0, TAttributeState::Failing, u"current 1 is at or below the threshold 1"},
+        {1, true, 70, 36, 36, 0, TAttributeState::FailedInPast, u"worst 36 fell to the threshold in the past"},
+        {1, true, 68, 37, 36, 0, TAttributeState::Ok},      // exactly at the middle mark
+        {1, true, 67, 37, 36, 0, TAttributeState::Warning},
+        {1, true, 66, 66, 35, 0, TAttributeState::Warning},   // 35 + 65/2 truncates to 67
+        {1, true, 67, 67, 35, 0, TAttributeState::Ok},
+        {4, true, 231, 231, 220, 0, TAttributeState::Warning}, // above 230: best 253, mark 220 + 33/2 = 236
+        {4, true, 230, 230, 220, 0, TAttributeState::Ok},      // best 100: negative half-margin
+        {1, true, 150, 150, 120, 0, TAttributeState::Ok},     // threshold above best: negative half-margin
+        // Usage (old-age) attributes: at the threshold a warning, only in the past a reason alone.
+        {4, false, 1, 1, 36, 0, TAttributeState::Warning, u"usage attribute at its threshold"},
+        {190, false, 45, 45, 45, 0, TAttributeState::Warning, u"usage attribute at its threshold"},
+        {190, false, 66, 40, 45, 0, TAttributeState::Ok, u"usage attribute at its threshold in the past"},
+        {190, false, 1, 1, 0, 0, TAttributeState::Ok, u""}, // no threshold, never judged
+        {190, false, 60, 50, 45, 0, TAttributeState::Ok, u""}, // no middle mark for usage attributes
         // Reallocated sectors are the low 32 bits of the raw value.
-        {5, true, 100, 100, 36, 0x07D000000000LL, kStateOk}, // raw bytes 00 00 00 00 d0 07
-        {5, true, 100, 100, 36, 0x0001000001F5LL, kStateWarning},
-        {5, true, 100, 100, 36, 0xFFFFFFFFFFFFLL, kStateWarning},
-        {5, false, 100, 100, 36, 100000, kStateOk},
-        {6, true, 100, 100, 36, 100000, kStateOk}, // the raw rule is attribute 5's only
+        {5, true, 100, 100, 36, 0x07D000000000LL, TAttributeState::Ok}, // raw bytes 00 00 00 00 d0 07
+        {5, true, 100, 100, 36, 0x0001000001F5LL, TAttributeState::Warning},
+        {5, true, 100, 100, 36, 0xFFFFFFFFFFFFLL, TAttributeState::Warning},
+        {5, false, 100, 100, 36, 100000, TAttributeState::Ok},
+        {6, true, 100, 100, 36, 100000, TAttributeState::Ok}, // the raw rule is attribute 5's only
         // Values no drive reports, from a damaged file: judged without overflow.
-        {1, true, 100, 100, INT32_MIN, 0, kStateOk},
-        {1, true, INT32_MIN, INT32_MIN, INT32_MAX, 0, kStateFailing},
-        {1, true, INT32_MAX, INT32_MAX, INT32_MAX, 0, kStateOk},
-        {4, true, INT32_MAX, INT32_MAX, -5, 0, kStateOk},
+        {1, true, 100, 100, INT32_MIN, 0, TAttributeState::Ok},
+        {1, true, INT32_MIN, INT32_MIN, INT32_MAX, 0, TAttributeState::Failing},
+        {1, true, INT32_MAX, INT32_MAX, INT32_MAX, 0, TAttributeState::Failing},
+        {4, true, INT32_MAX, INT32_MAX, -5, 0, TAttributeState::Ok},
     };
+    // The rules of the thresholds and the middle mark alone: counts are judged in TestVerdicts.
+    TVerdictRules thresholdsOnly;
+    thresholdsOnly.SectorWarnings = false;
     for (const Case &c : cases) {
         TDriveInformation d = DriveWithSlot(c.id, c.preFailure, c.current, c.worst, c.threshold, c.raw);
-        const bool healthy = EvaluateDrive(d);
+        const bool healthy = EvaluateDrive(d, thresholdsOnly);
         SCOPED_TRACE(testing::Message() << "id " << c.id << " current " << c.current << " worst " << c.worst
                                         << " threshold " << c.threshold << " raw " << c.raw);
-        EXPECT_EQ(d.AttrState[0], c.state);
-        EXPECT_EQ(healthy, c.state == kStateOk);
+        EXPECT_EQ(d.State(0), c.state);
+        EXPECT_EQ(healthy, c.state == TAttributeState::Ok);
+        if (c.reason) {
+            EXPECT_EQ(d.AttrReason[0], QString::fromUtf16(c.reason));
+        }
     }
 }
 
 TEST(Evaluate, ResetsEveryStateAndBoundsTheCount)
 {
     TDriveInformation d;
-    d.AttrState.fill(kStateFailing);
+    d.AttrState.fill(AttributeStateNumber(TAttributeState::Failing));
     EXPECT_TRUE(EvaluateDrive(d));
     EXPECT_FALSE(d.HasFlaggedAttribute());
 
@@ -183,7 +206,7 @@ TEST(Evaluate, ResetsEveryStateAndBoundsTheCount)
         big.AttrCurrent.fill(10);
         const bool healthy = EvaluateDrive(big);
         EXPECT_EQ(healthy, count <= 0) << count;
-        EXPECT_EQ(big.AttrState[255], count <= 0 ? 0 : kStateFailing) << count;
+        EXPECT_EQ(big.State(255), count <= 0 ? TAttributeState::Ok : TAttributeState::Failing) << count;
     }
 }
 
@@ -207,7 +230,7 @@ TEST(Evaluate, ReadoutTimeMovesOnlyWithAHealthyDrive)
     const TDateTime before = Now();
     EXPECT_FALSE(EvaluateDrives(list));
     EXPECT_GE(list.ReadoutTime, before);
-    EXPECT_EQ(list.Items(0).AttrState[0], kStateFailing);
+    EXPECT_EQ(list.Items(0).State(0), TAttributeState::Failing);
 }
 
 TEST(Decode, WalksTheThirtyEntriesSkippingEmptyOnes)
@@ -328,8 +351,8 @@ TEST(Decode, ThresholdsAreMatchedByAttributeNumber)
     EXPECT_EQ(d.AttributeCount, 4);
     // Judged against its own threshold (140), attribute 5 at 100 fails.
     EXPECT_FALSE(EvaluateDrive(d));
-    EXPECT_EQ(d.AttrState[1], kStateFailing);
-    EXPECT_EQ(d.AttrState[0], kStateOk);
+    EXPECT_EQ(d.State(1), TAttributeState::Failing);
+    EXPECT_EQ(d.State(0), TAttributeState::Ok);
 }
 
 // The real sectors, checked against values read by hand from their bytes.
@@ -351,6 +374,10 @@ protected:
         DecodeAttributeData(d, valmora::test::Bytes(*data));
         DecodeThresholdData(d, valmora::test::Bytes(*thresholds));
         healthy = EvaluateDrive(d);
+        TDriveInformation seedOnly = d;
+        TVerdictRules rules;
+        rules.SectorWarnings = false;
+        healthyWithoutSectorWarnings = EvaluateDrive(seedOnly, rules);
     }
     int Slot(int id) const
     {
@@ -361,6 +388,7 @@ protected:
     }
     TDriveInformation d;
     bool healthy = false;
+    bool healthyWithoutSectorWarnings = false;
 };
 
 TEST_F(RealSectors, FujitsuAttributesAfterGapsAndVendorBytesInRaw)
@@ -378,7 +406,7 @@ TEST_F(RealSectors, FujitsuAttributesAfterGapsAndVendorBytesInRaw)
     ASSERT_EQ(five, 4);
     EXPECT_EQ(d.AttrRaw[4], 0x07D000000000LL);
     EXPECT_EQ(d.AttrThreshold[4], 24);
-    EXPECT_EQ(d.AttrState[4], kStateOk);
+    EXPECT_EQ(d.State(4), TAttributeState::Ok);
     // 194: 1c 00 0f 00 36 00, normalised 100.
     EXPECT_EQ(d.TemperatureCurrent, 28);
     EXPECT_EQ(d.TemperatureLow, 15);
@@ -399,14 +427,21 @@ TEST_F(RealSectors, SeagateTemperatureInNormalisedValue)
     EXPECT_EQ(d.TemperatureLow, 0);
     // 9: 09 32 00 60 60 19 11 00 00 b3 70.
     EXPECT_EQ(d.AttrRaw[static_cast<std::size_t>(Slot(9))], 0x70B300001119LL);
-    // 4: current 1 below threshold 20, but not pre-failure.
+    // 4: current 1 below threshold 20, a usage attribute: it warns, with or without the sector rules.
     const auto four = static_cast<std::size_t>(Slot(4));
     EXPECT_EQ(d.AttrCurrent[four], 1);
     EXPECT_EQ(d.AttrThreshold[four], 20);
     EXPECT_FALSE(d.AttrPreFailure[four]);
-    EXPECT_EQ(d.AttrState[four], kStateOk);
+    EXPECT_EQ(d.State(four), TAttributeState::Warning);
+    EXPECT_EQ(d.AttrReason[four], u"usage attribute at its threshold"_s);
+    // 196: 31 08 00 00 97 5a, reallocation events in the low word.
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(196))], u"2,097 reallocation events"_s);
+    // 1 at 97 and 7 at 78 stand above their middle marks.
+    EXPECT_EQ(d.State(Slot(1)), TAttributeState::Ok);
+    EXPECT_EQ(d.State(Slot(7)), TAttributeState::Ok);
     EXPECT_EQ(d.AttrId[23], 254);
-    EXPECT_TRUE(healthy);
+    EXPECT_FALSE(healthy);
+    EXPECT_FALSE(healthyWithoutSectorWarnings);
 }
 
 TEST_F(RealSectors, MaxtorFullTableIdsNotAscending)
@@ -425,7 +460,12 @@ TEST_F(RealSectors, MaxtorFullTableIdsNotAscending)
     EXPECT_EQ(d.AttrRaw[eight], 0xE054000D2C93LL);
     EXPECT_EQ(d.AttrThreshold[eight], 187);
     EXPECT_EQ(d.AttrThreshold[static_cast<std::size_t>(Slot(203))], 180);
-    EXPECT_TRUE(healthy);
+    // Two sectors wait to be remapped (197: 02 00 00 00 00 00).
+    EXPECT_EQ(d.State(Slot(197)), TAttributeState::Warning);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(197))], u"2 sectors wait to be remapped"_s);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(5))], u"69 sectors were reallocated"_s);
+    EXPECT_FALSE(healthy);
+    EXPECT_TRUE(healthyWithoutSectorWarnings);
 }
 
 TEST_F(RealSectors, WesternDigitalPlainDesktopDrive)
@@ -443,5 +483,11 @@ TEST_F(RealSectors, WesternDigitalPlainDesktopDrive)
     EXPECT_EQ(d.TemperatureCurrent, 40);
     EXPECT_EQ(d.TemperatureWorst, 0);
     EXPECT_EQ(d.TemperatureLow, 0);
-    EXPECT_TRUE(healthy);
+    // 529 pending sectors (197: 11 02 00 00 00 00) beside 63 reallocated ones.
+    EXPECT_EQ(d.State(Slot(197)), TAttributeState::Warning);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(197))], u"529 sectors wait to be remapped"_s);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(5))], u"63 sectors were reallocated"_s);
+    EXPECT_EQ(d.AttrReason[static_cast<std::size_t>(Slot(196))], u"63 reallocation events"_s);
+    EXPECT_FALSE(healthy);
+    EXPECT_TRUE(healthyWithoutSectorWarnings);
 }

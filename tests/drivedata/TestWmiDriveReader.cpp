@@ -21,6 +21,7 @@ const QString kMedia = u"Win32_PhysicalMedia"_s;
 const QString kDrives = u"Win32_DiskDrive"_s;
 const QString kData = u"MSStorageDriver_FailurePredictData"_s;
 const QString kThresholds = u"MSStorageDriver_FailurePredictThresholds"_s;
+const QString kStatus = u"MSStorageDriver_FailurePredictStatus"_s;
 
 std::vector<std::int64_t> Array(const Sector &s, std::size_t size = 512)
 {
@@ -118,7 +119,7 @@ bool AnyState(const TDriveList &list)
 
 } // namespace
 
-TEST(DriveReader, ReadsTwoDrivesThroughFourConnections)
+TEST(DriveReader, ReadsTwoDrivesThroughFiveConnections)
 {
     WmiScript script = TwoDrives();
     TDriveList list;
@@ -140,24 +141,50 @@ TEST(DriveReader, ReadsTwoDrivesThroughFourConnections)
     EXPECT_EQ(a.TemperatureCurrent, 40);
     EXPECT_EQ(list.Items(1).SerialNumber, u"SN=1"_s); // the text after the first "="
 
-    ASSERT_EQ(script.connections.size(), 4u);
-    const QString spaces[] = {u"root\\CIMV2"_s, u"root\\CIMV2"_s, u"root\\WMI"_s, u"root\\WMI"_s};
-    for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(script.connections.size(), 5u);
+    const QString spaces[] = {u"root\\CIMV2"_s, u"root\\CIMV2"_s, u"root\\WMI"_s, u"root\\WMI"_s, u"root\\WMI"_s};
+    for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(script.connections[i].server, u"PC1"_s);
         EXPECT_EQ(script.connections[i].nameSpace, spaces[i]);
         EXPECT_EQ(script.connections[i].user, u"dom\\admin"_s);
         EXPECT_EQ(script.connections[i].password, u"secret"_s);
     }
-    ASSERT_EQ(script.queries.size(), 4u);
+    ASSERT_EQ(script.queries.size(), 5u);
     const QString queries[] = {u"SELECT * FROM Win32_PhysicalMedia"_s, u"SELECT * FROM Win32_DiskDrive"_s,
                                u"SELECT * FROM MSStorageDriver_FailurePredictData"_s,
-                               u"SELECT * FROM MSStorageDriver_FailurePredictThresholds"_s};
-    for (std::size_t i = 0; i < 4; ++i) {
+                               u"SELECT * FROM MSStorageDriver_FailurePredictThresholds"_s,
+                               u"SELECT * FROM MSStorageDriver_FailurePredictStatus"_s};
+    for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(script.queries[i].text, queries[i]);
         EXPECT_EQ(script.queries[i].language, u"WQL"_s);
         EXPECT_EQ(script.queries[i].flags, 32);
     }
-    EXPECT_EQ(script.locators, 4);
+    EXPECT_EQ(script.locators, 5);
+}
+
+// The drive's own prediction flags it with no attribute crossing its
+// threshold; a computer without the status class reads as before.
+TEST(DriveReader, DrivesOwnFailurePrediction)
+{
+    for (const wmi::TWmiValue &predicts : {wmi::TWmiValue(true), wmi::TWmiValue(u"True"_s)}) {
+        WmiScript script = TwoDrives();
+        script.classes[kStatus] = {Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}, {u"PredictFailure"_s, false}}),
+                                   Instance({{u"InstanceName"_s, u"IDE\\DISKB\\5&2&0_0"_s}, {u"PredictFailure"_s, predicts}})};
+        TDriveList list;
+        EXPECT_EQ(Read(script, list), kReadFlagged);
+        ASSERT_EQ(list.Count(), 2);
+        EXPECT_FALSE(list.Items(0).IsFlagged());
+        const TDriveInformation &b = list.Items(1);
+        EXPECT_FALSE(b.HasFlaggedAttribute());
+        EXPECT_TRUE(b.IsFlagged());
+        EXPECT_EQ(b.Status, u"Pred Fail"_s); // what the readout file keeps
+        EXPECT_EQ(b.DriveReason, u"the drive itself predicts its failure"_s);
+    }
+    WmiScript refused = TwoDrives();
+    refused.failQuery.insert(kStatus);
+    TDriveList list;
+    EXPECT_EQ(Read(refused, list), kReadGood);
+    EXPECT_EQ(list.Items(1).Status, u"OK"_s);
 }
 
 TEST(DriveReader, ServerNames)

@@ -8,6 +8,7 @@
 #include "UserPassForm.h"
 #include "app/DialogDriver.h"
 #include "discovery/DnsmasqServer.h"
+#include "drivedata/Verdicts.h"
 #include "refresh/StateFile.h"
 #include "refresh/UserPass.h"
 
@@ -150,6 +151,8 @@ private slots:
     void mergesKeepTheCrossAndFollowTheBatches();
     void driveViewTextsTableAndPowerOnToggle();
     void unknownStatesButtonRowsAndFailedDrive();
+    void reasonsAndAcknowledgedSectorWarning();
+    void powerOnStartsInTheFamilysUnit();
     void deleteComputerInformationRules();
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
@@ -177,6 +180,15 @@ private:
     bool waitStarted()
     {
         return QTest::qWaitFor([this] { return m_form->StartupDone(); }, 10000);
+    }
+    // One computer's checked drives merged as a cycle's batch, then selected.
+    void mergeAndSelect(TMainForm &form, std::unique_ptr<TAddedComputer> entry)
+    {
+        const QString name = entry->Name;
+        std::vector<std::unique_ptr<TAddedComputer>> entries;
+        entries.push_back(std::move(entry));
+        form.WMCycleDone(Batch(std::move(entries)));
+        Select(form, name);
     }
     bool waitMerges(int count)
     {
@@ -402,8 +414,11 @@ void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
     QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(2), u"Failing"_s);
     QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(1), u"Reallocated Sectors Count"_s);
     QCOMPARE(form.memoInfo->toPlainText(), QString());
+    const QString reason = form.lvSmartData->topLevelItem(row5)->toolTip(0);
+    QVERIFY2(reason.startsWith(u"current "_s) && reason.contains(u"is at or below the threshold"_s), qPrintable(reason));
     form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(row5));
     QVERIFY(form.memoInfo->toPlainText().startsWith(u"Sectors the drive found defective"_s));
+    QVERIFY(form.memoInfo->toPlainText().endsWith(u"\n\nReason: "_s + reason));
     QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
     form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9)));
     QVERIFY(form.memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
@@ -488,6 +503,71 @@ void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
     Select(form, u"EMPTYPC"_s);
     QVERIFY(form.DriveButtons().empty());
     QVERIFY(form.Panel4->isHidden());
+}
+
+// A drive with pending sectors: the reason shows as the row's tooltip and
+// under the description; acknowledging it from the row ends the warning.
+void TestMainWindow::reasonsAndAcknowledgedSectorWarning()
+{
+    SetVerdictRules(ProgramVerdictRules(DataFolder(), true));
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    auto entry = Checked(u"PENDINGPC"_s, StateSuspected);
+    auto drive = std::make_unique<TDriveInformation>();
+    drive->Name = u"DISK0"_s;
+    drive->Model = u"PENDING DISK"_s;
+    drive->SerialNumber = u"PD0001"_s;
+    drive->Size = 500'107'862'016LL;
+    drive->AttributeCount = 2;
+    drive->AttrId = {1, 197};
+    drive->AttrRaw[1] = 3;
+    EvaluateDrive(*drive);
+    entry->Drives.Add(std::move(drive));
+    mergeAndSelect(form, std::move(entry));
+    QTreeWidgetItem *row = form.lvSmartData->topLevelItem(1);
+    QCOMPARE(row->text(2), u"Warning"_s);
+    QCOMPARE(row->toolTip(3), u"3 sectors wait to be remapped"_s);
+    QCOMPARE(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
+
+    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(0));
+    form.acAcknowledgeWarningUpdate();
+    QVERIFY(!form.acAcknowledgeWarning->isEnabled()); // nothing to acknowledge on an OK row
+    form.lvSmartData->setCurrentItem(row);
+    QVERIFY(form.memoInfo->toPlainText().endsWith(u"Reason: 3 sectors wait to be remapped"_s));
+    form.acAcknowledgeWarningUpdate();
+    QVERIFY(TriggerAction(form.acAcknowledgeWarning));
+    row = form.lvSmartData->topLevelItem(1);
+    QCOMPARE(row->text(2), u"OK"_s);
+    QCOMPARE(row->toolTip(3), QString());
+    QCOMPARE(form.lvSmartData->currentItem(), row);
+    QVERIFY(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
+    SetVerdictRules(TVerdictRules{});
+}
+
+// The drive database says this family counts power-on time in minutes: the
+// view starts there, and the user's choice for the model wins afterwards.
+void TestMainWindow::powerOnStartsInTheFamilysUnit()
+{
+    SetVerdictRules(ProgramVerdictRules(DataFolder(), true));
+    if (!CurrentVerdictRules().Database)
+        QSKIP("no drive database (smartmontools) installed");
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    auto entry = Checked(u"MAXTORPC"_s, StateGood);
+    auto drive = std::make_unique<TDriveInformation>();
+    drive->Name = u"DISK0"_s;
+    drive->Model = u"Maxtor 96147H8"_s;
+    drive->FirmwareRevision = u"BAC51KJ0"_s;
+    drive->AttributeCount = 1;
+    drive->AttrId[0] = 9;
+    drive->AttrRaw[0] = 121017; // minutes
+    entry->Drives.Add(std::move(drive));
+    mergeAndSelect(form, std::move(entry));
+    QCOMPARE(form.lvSmartData->topLevelItem(0)->text(6), u"2016"_s);
+    QVERIFY(TriggerAction(form.acPowerOnCount));
+    QVERIFY(form.lbPowerOnCount->text().contains(u"121017 hours"_s));
+    QCOMPARE(ReadDiskModelFlag(DataFolder(), u"Maxtor 96147H8"_s, true), false); // the user's choice is kept
+    SetVerdictRules(TVerdictRules{});
 }
 
 void TestMainWindow::deleteComputerInformationRules()

@@ -255,8 +255,13 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
             if (auto s = m_smart->ReadSectors(disk.devicePath))
                 sectors.emplace_back(disk.drive.ReadText(u"PNPDeviceID"_s), std::move(*s));
         }
-        if (!thresholds)
+        if (!thresholds) {
             m_sectors = sectors;
+            m_status.emplace();
+            for (const auto &[pnp, s] : sectors)
+                if (s.good)
+                    m_status->emplace_back(pnp, *s.good);
+        }
     }
     // As the storage driver on Windows: a computer without S.M.A.R.T. drives
     // has no such class to query.
@@ -276,6 +281,22 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
         i.Set(u"VendorSpecific"_s, std::move(bytes));
         result.push_back(std::move(i));
     }
+    return result;
+}
+
+TWmiInstances TLocalWmiProvider::FailurePredictStatus()
+{
+    if (!m_status)
+        FailurePredict(false);
+    TWmiInstances result;
+    for (const auto &[pnp, good] : *m_status) {
+        TWmiInstance i;
+        i.Set(u"Active"_s, true);
+        i.Set(u"InstanceName"_s, pnp + u"_0"_s);
+        i.Set(u"PredictFailure"_s, !good);
+        result.push_back(std::move(i));
+    }
+    m_status.reset();
     return result;
 }
 
@@ -305,6 +326,8 @@ TWmiInstances TLocalWmiProvider::Query(const QString &, const QString &nameSpace
             return FailurePredict(false);
         if (cls.compare(u"MSStorageDriver_FailurePredictThresholds"_s, Qt::CaseInsensitive) == 0)
             return FailurePredict(true);
+        if (cls.compare(u"MSStorageDriver_FailurePredictStatus"_s, Qt::CaseInsensitive) == 0)
+            return FailurePredictStatus();
     }
     throw EWmiError(u"Invalid query \"%1\" in \"%2\""_s.arg(query, nameSpace));
 }

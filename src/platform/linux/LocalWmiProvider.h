@@ -3,7 +3,7 @@
 // The management instrumentation of this computer on Linux: Win32_DiskDrive and
 // Win32_PhysicalMedia from sysfs, MSStorageDriver_FailurePredictData and
 // MSStorageDriver_FailurePredictThresholds as the raw S.M.A.R.T. sectors of the
-// ATA drives. The sysfs and /dev roots are parameters, so tests run it on a
+// ATA drives, MSStorageDriver_FailurePredictStatus from their SMART RETURN STATUS. The sysfs and /dev roots are parameters, so tests run it on a
 // small fake tree.
 
 #include "platform/Wmi.h"
@@ -41,6 +41,7 @@ public:
 
 private:
     wmi::TWmiInstances FailurePredict(bool thresholds);
+    wmi::TWmiInstances FailurePredictStatus();
     // The disks of the reading under way: a reading starts with the media
     // query, which looks at sysfs afresh; the later queries reuse what it found.
     const std::vector<Disk> &ReadingDisks(bool fresh);
@@ -52,6 +53,8 @@ private:
     // follows it, so a reading opens every drive once.
     std::optional<std::vector<std::pair<QString, TSmartSectors>>> m_sectors;
     std::optional<std::vector<Disk>> m_disks;
+    // The drives' own verdicts from the data query, for the status query.
+    std::optional<std::vector<std::pair<QString, bool>>> m_status;
 };
 
 } // namespace valmora::platform

@@ -53,6 +53,10 @@ std::optional<TSmartSectors> readOpened(SkDisk *disk, const QString &devicePath)
     auto sectors = SectorsFromBlob(QByteArray(static_cast<const char *>(blob), static_cast<qsizetype>(size)));
     if (!sectors)
         throw EWmiError(u"The S.M.A.R.T. sectors of \"%1\" are incomplete"_s.arg(devicePath));
+    // The drive's own verdict; a drive that cannot give it is judged by its attributes alone.
+    SkBool good = TRUE;
+    if (sk_disk_smart_status(disk, &good) >= 0)
+        sectors->good = good != FALSE;
     return sectors;
 }
 

@@ -17,6 +17,9 @@ struct TSmartSectors
 {
     QByteArray data;
     QByteArray thresholds;
+    // SMART RETURN STATUS: false when the drive reports a threshold exceeded;
+    // nullopt when it could not be asked.
+    std::optional<bool> good = std::nullopt;
 };
 
 class TSmartSource
