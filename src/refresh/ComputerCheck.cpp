@@ -75,18 +75,29 @@ bool TComputerComparer::BinarySearch(const TCheckedComputers &list, const QStrin
     return it != list.end() && CompareNames((*it)->Name, name) == 0;
 }
 
-void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironment &environment)
+QString CheckedHostName(const QString &name)
 {
-    list.push_back(std::make_unique<TAddedComputer>(name));
-    TAddedComputer &entry = *list.back();
+    return name.contains(u"\\\\"_s) ? name.mid(2) : name;
+}
+
+void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment)
+{
+    list.push_back(CheckComputer(name, environment));
+}
+
+std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckEnvironment &environment)
+{
+    auto added = std::make_unique<TAddedComputer>(name);
+    TAddedComputer &entry = *added;
     try {
-        const QString host = name.contains(u"\\\\"_s) ? name.mid(2) : name;
+        const QString host = CheckedHostName(name);
         bool pingOk = false;
-        environment.PingClient->Host = host;
-        environment.PingClient->OnReply = [&pingOk](const TReplyStatus &status) {
+        TIdIcmpClient ping(environment.Echo);
+        ping.Host = host;
+        ping.OnReply = [&pingOk](const TReplyStatus &status) {
             pingOk = status.ReplyStatusType == TReplyStatusType::rsEcho;
         };
-        environment.PingClient->Ping();
+        ping.Ping();
         if (!pingOk) {
             entry.State = StateUnavailable;
         } else {
@@ -111,6 +122,7 @@ void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironme
         XLogSystem().LogException(e, LogPlace::CheckComputer);
         entry.State = StateUnavailable;
     }
+    return added;
 }
 
 } // namespace valmora
