@@ -9,6 +9,7 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -71,7 +72,8 @@ public:
     TNNBase *Source() { return m_source; }
     unsigned IntervalMs() const { return m_intervalMs; }
     void SetIntervalMs(unsigned intervalMs) { m_intervalMs = intervalMs; }
-    // How many computers a cycle checks at once (1..256); set before Resume.
+    // How many computers a cycle checks at once (1..256); may change while the
+    // thread runs (the options dialog), and counts from the next cycle on.
     int ChecksAtOnce() const { return m_checksAtOnce; }
     void SetChecksAtOnce(int checks);
 
@@ -99,7 +101,7 @@ private:
     TNNBase *m_source = nullptr;
     int m_searchKind = 1;
     unsigned m_intervalMs = 300000;
-    int m_checksAtOnce = 16;
+    std::atomic<int> m_checksAtOnce{16};
     bool m_refreshNow = true;
     QStringList m_removed; // filled by SourceComputerDeleted during Refresh
 
