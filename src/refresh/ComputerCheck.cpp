@@ -102,8 +102,9 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
             entry.State = StateUnavailable;
         } else {
             const TUserPass own = ReadUserPass(environment.DataFolder, name);
-            // The trace shows who connects, never the password.
-            XLogSystem().LogFormat(u"User: %s Pass: %s"_s, {own.UserName, u"********"_s}, 0);
+            // The trace shows who connects, never the password; checks run at
+            // once, so the entry names its computer.
+            XLogSystem().LogFormat(u"User: %s Pass: %s (%s)"_s, {own.UserName, u"********"_s, name}, 0);
             QString user = environment.DomainUser;
             QString password = environment.DomainPassword;
             if (UserPassIsUsable(own)) {

@@ -251,7 +251,7 @@ TEST(ComputerCheck, FailuresAreLoggedWithoutThePassword)
     ASSERT_EQ(batch->CheckedComputers.size(), 2u);
     const QString text = log.Lines().join(u'\n');
     EXPECT_TRUE(text.contains(u"Place: 2001. Cannot resolve host \"ghost\""_s)) << text.toStdString();
-    EXPECT_TRUE(text.contains(u"User:  Pass: ********"_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"User:  Pass: ******** (pc)"_s)) << text.toStdString();
     EXPECT_FALSE(text.contains(u"domain-secret"_s));
     EXPECT_TRUE(text.contains(u"NB.Refresh 2"_s));
     EXPECT_TRUE(text.contains(u"Komputer: pc"_s));
