@@ -9,7 +9,7 @@
 #include "foundation/Environment.h"
 #include "foundation/Options.h"
 #include "platform/WmiProviders.h"
-#include "refresh/ComputerCheck.h"
+#include "refresh/CheckPool.h"
 
 #include <QJsonArray>
 
@@ -60,19 +60,32 @@ int PrintCheckedComputers(const TCheckedComputers &checked, bool json)
     return allGood ? ExitOk : ExitFlagged;
 }
 
+QString AtOnceProblem(const QString &text, int &atOnce)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > TOptions::MaxChecksAtOnce)
+        return u"--at-once takes a number of computers from 1 to %1, not \"%2\""_s.arg(TOptions::MaxChecksAtOnce)
+            .arg(text);
+    atOnce = value;
+    return QString();
+}
+
 namespace {
 
 const QString help =
-    u"Usage: valmora-cli check HOST... [--recordings DIR] [--json]\n\n"
+    u"Usage: valmora-cli check HOST... [--at-once N] [--recordings DIR] [--json]\n\n"
     "Checks each HOST as the monitor does: ping, then its drives with the credentials\n"
     "stored for it or the domain credentials of the settings (none for this computer),\n"
     "and writes its readout to the data folder (an unreachable computer's last readout\n"
     "stays). Prints each host's state and drives; progress goes to stderr.\n"
+    "--at-once N checks up to N hosts at the same time (1..256; default: the setting\n"
+    "\"ChecksAtOnce\", 16); a host given twice is checked once.\n"
     "Exit 0 when every computer is \"Good\", 1 when any is not, 2 for usage errors.\n"_s;
 
 int run(const QStringList &arguments)
 {
-    const CliArgs args = ParseArgs(arguments, {u"json"_s}, {u"recordings"_s});
+    const CliArgs args = ParseArgs(arguments, {u"json"_s}, {u"recordings"_s, u"at-once"_s});
     if (args.has(u"help"_s)) {
         Print(help);
         return ExitOk;
@@ -83,20 +96,24 @@ int run(const QStringList &arguments)
     }
     const QString recordings = args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s)
                                                                       : platform::RecordingsFolderFromEnvironment();
-    TIdIcmpClient ping;
+    int atOnce = TOptions::ReadChecksAtOnce();
+    if (args.values.contains(u"at-once"_s)) {
+        if (const QString problem = AtOnceProblem(args.value(u"at-once"_s), atOnce); !problem.isEmpty()) {
+            PrintError(u"check: "_s + problem);
+            return ExitUsage;
+        }
+    }
     TCheckEnvironment environment;
-    environment.PingClient = &ping;
+    environment.Echo = CreateSystemIcmpEcho();
     environment.ReadDrives = RecordingAwareReader(recordings);
     environment.DomainUser = TOptions::ReadUser();
     environment.DomainPassword = TOptions::ReadUserP();
     environment.DataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
     environment.LocalComputerName = LocalComputerName();
-    TCheckedComputers checked;
-    for (const QString &host : args.positional) {
-        PrintError(u"Currently check: %1"_s.arg(host));
-        CheckComputer(host, checked, environment);
-    }
-    return PrintCheckedComputers(checked, args.has(u"json"_s));
+    TCheckPoolEvents events;
+    events.OnStarted = [](const QString &host) { PrintError(u"Currently check: %1"_s.arg(host)); };
+    const TCheckPoolResult result = CheckComputers(args.positional, atOnce, environment, events);
+    return PrintCheckedComputers(result.CheckedComputers, args.has(u"json"_s));
 }
 
 CliRegistration reg{{u"check"_s, u"check computers as one refresh cycle does, and save their readouts"_s, &run}};

@@ -23,7 +23,7 @@ namespace valmora::cli {
 namespace {
 
 const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ranges A-B,...] [--dns-server ADDRESS[:PORT]]\n"
-                     "                        [--wait MS] [--recordings DIR] [--json] [--list]\n\n"
+                     "                        [--wait MS] [--at-once N] [--recordings DIR] [--json] [--list]\n\n"
                      "Runs one refresh cycle of a computer source: enumerates it, checks every computer\n"
                      "it names as the monitor does (ping, drives, state) and saves their readouts, then\n"
                      "prints each computer's state and drives. With --list it only prints the names.\n\n"
@@ -34,6 +34,8 @@ const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ran
                      "  --dns-server ADDR[:PORT]  the DNS server of the lookups; default: the first server of\n"
                      "                            the resolver configuration\n"
                      "  --wait MS                 how long replies of the network are collected (default 3000)\n"
+                     "  --at-once N               check up to N computers at the same time (1..256);\n"
+                     "                            default: the setting \"ChecksAtOnce\" (16)\n"
                      "  --recordings DIR          read the computers from DIR/<computer>.json (or $VALMORA_RECORDINGS)\n"
                      "  --json                    the checked computers as JSON\n"
                      "  --list                    print the names only, one per line\n\n"
@@ -47,6 +49,7 @@ struct Arguments
     bool rangesGiven = false;
     QString dnsServer;
     int waitMs = 3000;
+    int atOnce = TOptions::ReadChecksAtOnce();
     bool list = false;
     bool json = false;
     QString recordings = platform::RecordingsFolderFromEnvironment();
@@ -159,6 +162,13 @@ int run(const QStringList &args)
                 PrintError(u"scan: --wait takes milliseconds from 100 to 60000, not \"%1\""_s.arg(text));
                 return ExitUsage;
             }
+        } else if (arg == u"--at-once"_s) {
+            if (!value(text))
+                return ExitUsage;
+            if (const QString problem = AtOnceProblem(text, a.atOnce); !problem.isEmpty()) {
+                PrintError(u"scan: "_s + problem);
+                return ExitUsage;
+            }
         } else {
             PrintError(u"scan: unknown option \"%1\"; valmora-cli scan --help lists the options"_s.arg(arg));
             return ExitUsage;
@@ -178,6 +188,7 @@ int run(const QStringList &args)
     const auto cycle = [&](int kind) {
         TRefreshThread thread(std::move(parts));
         thread.SetSearchKind(kind);
+        thread.SetChecksAtOnce(a.atOnce);
         thread.DomainUser = TOptions::ReadUser();
         thread.DomainPassword = TOptions::ReadUserP();
         thread.DataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);

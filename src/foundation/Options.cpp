@@ -47,6 +47,17 @@ int TOptions::ReadInterval()
     return std::min(TRegistryHelper::ReadInteger(KeyPath, u"Interval"_s, HKCU, 300), MaxInterval);
 }
 
+int TOptions::ReadChecksAtOnce()
+{
+    return std::clamp(TRegistryHelper::ReadInteger(KeyPath, u"ChecksAtOnce"_s, HKCU, DefaultChecksAtOnce), 1,
+                      MaxChecksAtOnce);
+}
+
+void TOptions::WriteChecksAtOnce(int value)
+{
+    TRegistryHelper::WriteInteger(KeyPath, u"ChecksAtOnce"_s, HKCU, std::clamp(value, 1, MaxChecksAtOnce));
+}
+
 QString TOptions::ReadUser()
 {
     return TRegistryHelper::ReadString(KeyPath, u"User"_s, HKCU, QString());

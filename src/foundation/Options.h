@@ -16,8 +16,14 @@ public:
     static const QString KeyPath;       // "Software\Quillmoor\VALMORA"
     static const QString IPRangesPath;  // KeyPath + "\IPRanges"
     static constexpr int MaxInterval = 1800;
+    static constexpr int DefaultChecksAtOnce = 16;
+    static constexpr int MaxChecksAtOnce = 256;
 
     static int ReadInterval(); // seconds, at most 1800
+    // How many computers a cycle checks at once: 1..256, a stored value outside
+    // the range is clamped into it; 1 checks one after another.
+    static int ReadChecksAtOnce();
+    static void WriteChecksAtOnce(int value);
     static QString ReadUser();
     static void WriteUser(const QString &value);
     static QString ReadUserP();

@@ -33,7 +33,9 @@ struct TReplyStatus
 };
 
 // Sends one echo request and waits for its answer. Raises EIcmpError when the
-// name cannot be resolved or no socket can be had.
+// name cannot be resolved or no socket can be had. The checks of a cycle share
+// one TIcmpEcho: Echo is called from several threads at once, and each call
+// gets the answer to its own request only.
 class TIcmpEcho
 {
 public:
@@ -46,11 +48,12 @@ public:
 std::unique_ptr<TIcmpEcho> CreateSystemIcmpEcho();
 
 // The ping client of a check: host, packet size 1024, 5000 ms, and the reply
-// event, which runs before Ping returns.
+// event, which runs before Ping returns. One client per check; the echo behind
+// it may be shared.
 class TIdIcmpClient
 {
 public:
-    explicit TIdIcmpClient(std::unique_ptr<TIcmpEcho> echo = CreateSystemIcmpEcho())
+    explicit TIdIcmpClient(std::shared_ptr<TIcmpEcho> echo = CreateSystemIcmpEcho())
         : m_echo(std::move(echo))
     {
     }
@@ -70,7 +73,7 @@ public:
     }
 
 private:
-    std::unique_ptr<TIcmpEcho> m_echo;
+    std::shared_ptr<TIcmpEcho> m_echo;
 };
 
 } // namespace valmora

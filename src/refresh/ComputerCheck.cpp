@@ -75,24 +75,36 @@ bool TComputerComparer::BinarySearch(const TCheckedComputers &list, const QStrin
     return it != list.end() && CompareNames((*it)->Name, name) == 0;
 }
 
-void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironment &environment)
+QString CheckedHostName(const QString &name)
 {
-    list.push_back(std::make_unique<TAddedComputer>(name));
-    TAddedComputer &entry = *list.back();
+    return name.contains(u"\\\\"_s) ? name.mid(2) : name;
+}
+
+void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment)
+{
+    list.push_back(CheckComputer(name, environment));
+}
+
+std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckEnvironment &environment)
+{
+    auto added = std::make_unique<TAddedComputer>(name);
+    TAddedComputer &entry = *added;
     try {
-        const QString host = name.contains(u"\\\\"_s) ? name.mid(2) : name;
+        const QString host = CheckedHostName(name);
         bool pingOk = false;
-        environment.PingClient->Host = host;
-        environment.PingClient->OnReply = [&pingOk](const TReplyStatus &status) {
+        TIdIcmpClient ping(environment.Echo);
+        ping.Host = host;
+        ping.OnReply = [&pingOk](const TReplyStatus &status) {
             pingOk = status.ReplyStatusType == TReplyStatusType::rsEcho;
         };
-        environment.PingClient->Ping();
+        ping.Ping();
         if (!pingOk) {
             entry.State = StateUnavailable;
         } else {
             const TUserPass own = ReadUserPass(environment.DataFolder, name);
-            // The trace shows who connects, never the password.
-            XLogSystem().LogFormat(u"User: %s Pass: %s"_s, {own.UserName, u"********"_s}, 0);
+            // The trace shows who connects, never the password; checks run at
+            // once, so the entry names its computer.
+            XLogSystem().LogFormat(u"User: %s Pass: %s (%s)"_s, {own.UserName, u"********"_s, name}, 0);
             QString user = environment.DomainUser;
             QString password = environment.DomainPassword;
             if (UserPassIsUsable(own)) {
@@ -111,6 +123,7 @@ void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironme
         XLogSystem().LogException(e, LogPlace::CheckComputer);
         entry.State = StateUnavailable;
     }
+    return added;
 }
 
 } // namespace valmora

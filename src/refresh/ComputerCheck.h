@@ -67,10 +67,12 @@ private:
 // ReadComputerDrives as the check calls it: computer name, list, user, password → 0..3.
 using TReadDrives = std::function<int(const QString &, TDriveList &, const QString &, const QString &)>;
 
-// What a check needs of the thread that runs it.
+// What a check needs of the thread that runs it. The checks of a cycle share
+// one environment, so everything in it is used from several threads at once:
+// the echo and the reader keep no state of one check.
 struct TCheckEnvironment
 {
-    TIdIcmpClient *PingClient = nullptr;
+    std::shared_ptr<TIcmpEcho> Echo;
     TReadDrives ReadDrives;
     QString DomainUser;
     QString DomainPassword;
@@ -78,12 +80,18 @@ struct TCheckEnvironment
     QString LocalComputerName; // the credentials of the local computer are empty
 };
 
+// The host a computer name stands for ("\\\\PC1" → "PC1"): its readout is
+// DataFolder + host + ".wci".
+QString CheckedHostName(const QString &name);
+
 // Appends exactly one TAddedComputer for the name to the list, whatever happens.
 // No echo reply: state 4. Otherwise the drives are read with the computer's own
 // credentials when usable, else the domain's (none for this computer), and the
 // state follows the reader's result. The drives are saved to DataFolder + host +
 // ".wci" (an empty list to the "!" side file, so the last good readout stays).
 // Any failure is logged with place 2001 and gives state 4.
-void CheckComputer(const QString &name, TCheckedComputers &list, TCheckEnvironment &environment);
+void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment);
+// The same check, its computer returned.
+std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckEnvironment &environment);
 
 } // namespace valmora

@@ -1,5 +1,7 @@
 #include "RefreshThread.h"
 
+#include "CheckPool.h"
+
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
@@ -15,9 +17,10 @@ namespace valmora {
 
 TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
     : m_parts(std::move(parts))
-    , m_pingClient(std::move(m_parts.Echo))
+    , m_echo(std::move(m_parts.Echo))
 {
     m_intervalMs = static_cast<unsigned>(std::max(TOptions::ReadInterval(), 0)) * 1000U;
+    m_checksAtOnce = TOptions::ReadChecksAtOnce();
     const TComputerEvent deleted = [this](TNNBase &, const QString &name, bool &) { m_removed.append(name); };
     for (TNNBase *source : std::initializer_list<TNNBase *>{m_parts.ThisComputerSource.get(), m_parts.NetworkSource.get(),
                                                             m_parts.IPSource.get()})
@@ -47,6 +50,11 @@ void TRefreshThread::SetSearchKind(int kind)
         m_source = m_parts.NetworkSource.get();
         break;
     }
+}
+
+void TRefreshThread::SetChecksAtOnce(int checks)
+{
+    m_checksAtOnce = std::clamp(checks, 1, TOptions::MaxChecksAtOnce);
 }
 
 void TRefreshThread::Resume()
@@ -112,17 +120,16 @@ std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
         if (m_source == m_parts.NetworkSource.get())
             m_parts.NetworkSource->AddKnownComputers(DataFolder);
         if (!Terminated()) {
-            TCheckEnvironment environment{&m_pingClient, m_parts.ReadDrives, DomainUser, DomainPassword, DataFolder,
-                                          m_parts.LocalComputerName};
-            const int count = m_source->ComputerCount();
-            for (int i = 0; i < count; ++i) {
-                const QString name = m_source->ComputerName(i);
-                XLogSystem().LogFormat(u"Komputer: %s"_s, {name}, 0);
-                status(u"Currently check: %1"_s.arg(name));
-                if (Terminated())
-                    break;
-                CheckComputer(name, batch->CheckedComputers, environment);
-            }
+            const TCheckEnvironment environment{m_echo, m_parts.ReadDrives, DomainUser, DomainPassword, DataFolder,
+                                                m_parts.LocalComputerName};
+            QStringList names;
+            for (int i = 0; i < m_source->ComputerCount(); ++i)
+                names.append(m_source->ComputerName(i));
+            TCheckPoolEvents events;
+            events.StopRequested = [this] { return Terminated(); };
+            events.OnStarted = [](const QString &name) { XLogSystem().LogFormat(u"Komputer: %s"_s, {name}, 0); };
+            events.OnChecking = [this](const QString &name) { status(u"Currently check: %1"_s.arg(name)); };
+            batch->CheckedComputers = CheckComputers(names, m_checksAtOnce, environment, events).CheckedComputers;
         }
     }
     if (Terminated())

@@ -1,7 +1,7 @@
 #pragma once
 
 // The background worker: an endless cycle of re-enumerating the chosen source,
-// checking every computer in turn and handing the finished batch over.
+// checking its computers (several at once) and handing the finished batch over.
 
 #include "ComputerCheck.h"
 
@@ -9,6 +9,7 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -35,6 +36,8 @@ struct TRefreshThreadParts
     std::unique_ptr<TThisComputer> ThisComputerSource;
     std::unique_ptr<TNetworkNeigborhoodComputes> NetworkSource;
     std::unique_ptr<TIPNetworkNeigborhoodComputes> IPSource;
+    // Shared by the checks of a cycle, so called from several threads at once;
+    // so is ReadDrives.
     std::unique_ptr<TIcmpEcho> Echo;
     TReadDrives ReadDrives;
     QString LocalComputerName;
@@ -47,7 +50,7 @@ class TRefreshThread
 {
 public:
     // Reads the interval from the settings ("Interval", at most 1800 s; a
-    // negative value counts as 0). The thread starts with Resume.
+    // negative value counts as 0) and "ChecksAtOnce". The thread starts with Resume.
     explicit TRefreshThread(TRefreshThreadParts parts = TRefreshThreadParts::System());
     // Stops the thread in order (see Stop) and releases what it owns.
     ~TRefreshThread();
@@ -69,11 +72,16 @@ public:
     TNNBase *Source() { return m_source; }
     unsigned IntervalMs() const { return m_intervalMs; }
     void SetIntervalMs(unsigned intervalMs) { m_intervalMs = intervalMs; }
+    // How many computers a cycle checks at once (1..256); may change while the
+    // thread runs (the options dialog), and counts from the next cycle on.
+    int ChecksAtOnce() const { return m_checksAtOnce; }
+    void SetChecksAtOnce(int checks);
 
     // Starts the cycle; the first one runs at once.
     void Resume();
-    // Ends a wait at once; a check in progress finishes within its time-outs; no
-    // end of cycle is posted for an unfinished cycle. Returns when the thread ended.
+    // Ends a wait at once; the checks in progress finish within their time-outs,
+    // no other starts, and no end of cycle is posted for an unfinished cycle.
+    // Returns when the thread ended.
     void Stop();
     bool Terminated() const;
     // Ends the wait before the next cycle at once; a request during a cycle
@@ -92,10 +100,11 @@ private:
     void status(const QString &text);
 
     TRefreshThreadParts m_parts;
-    TIdIcmpClient m_pingClient;
+    std::shared_ptr<TIcmpEcho> m_echo;
     TNNBase *m_source = nullptr;
     int m_searchKind = 1;
     unsigned m_intervalMs = 300000;
+    std::atomic<int> m_checksAtOnce{16};
     bool m_refreshNow = true;
     QStringList m_removed; // filled by SourceComputerDeleted during Refresh
 

@@ -15,6 +15,15 @@ namespace {
 const QString kStateKey = u"State"_s;
 const QString kDiskModels = u"$DISKMODELS$"_s;
 
+// A write reads, changes and replaces the whole file: two at once (the window's
+// writer and a command, or two threads of a tool) would lose one's change.
+// Reads need no lock, as every write replaces the file in one step.
+std::mutex &writeMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 bool mustEscape(QChar c, bool atEnd)
 {
     const char16_t u = c.unicode();
@@ -110,6 +119,7 @@ void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QStrin
     if (states.isEmpty())
         return;
     try {
+        const std::lock_guard lock(writeMutex());
         TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
         for (const auto &[name, state] : states)
             ini.WriteString(EscapeProfileName(name), kStateKey, QString::number(state));
@@ -135,6 +145,7 @@ bool ReadDiskModelFlag(const QString &dataFolder, const QString &model, bool whe
 void WriteDiskModelFlag(const QString &dataFolder, const QString &model, bool value)
 {
     try {
+        const std::lock_guard lock(writeMutex());
         TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
         ini.WriteString(kDiskModels, EscapeProfileName(model), value ? u"1"_s : u"0"_s);
         ini.UpdateFile();

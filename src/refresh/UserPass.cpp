@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+#include <mutex>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora {
@@ -17,6 +19,14 @@ constexpr char16_t kEscape = 0xFFFF;
 QString fileIn(const QString &dataFolder)
 {
     return IncludeTrailingDelimiter(dataFolder) + QString::fromUtf16(kUserPassFileName);
+}
+
+// Writes read, change and replace the whole file: two at once would lose one's
+// change. Reads need no lock, as every write replaces the file in one step.
+std::mutex &writeMutex()
+{
+    static std::mutex mutex;
+    return mutex;
 }
 
 bool needsEscape(char16_t unit)
@@ -90,6 +100,7 @@ TUserPass ReadUserPass(const QString &dataFolder, const QString &computerName)
 void WriteUserPass(const QString &dataFolder, const QString &computerName, const TUserPass &userPass)
 {
     QDir().mkpath(dataFolder);
+    const std::lock_guard lock(writeMutex());
     TMemIniFile ini(fileIn(dataFolder));
     ini.WriteString(computerName, u"UserName"_s, userPass.UserName);
     ini.WriteString(computerName, u"Password"_s, EncodeStoredPassword(userPass.Password));

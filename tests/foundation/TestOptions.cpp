@@ -20,6 +20,7 @@ TEST(Options, EmptyStoreGivesTheDefaults)
 {
     test::ScopedSandbox box;
     EXPECT_EQ(TOptions::ReadInterval(), 300);
+    EXPECT_EQ(TOptions::ReadChecksAtOnce(), 16);
     EXPECT_EQ(TOptions::ReadUser(), QString());
     EXPECT_EQ(TOptions::ReadUserP(), QString());
     EXPECT_TRUE(TOptions::ReadFirstRun());
@@ -44,6 +45,13 @@ TEST(Options, IntervalAndKindRules)
         TRegistryHelper::WriteInteger(TOptions::KeyPath, u"Interval"_s, HKCU, stored);
         EXPECT_EQ(TOptions::ReadInterval(), read) << stored;
     }
+    const std::pair<int, int> atOnce[] = {{1, 1}, {16, 16}, {256, 256}, {257, 256}, {0, 1}, {-5, 1}};
+    for (auto [stored, read] : atOnce) {
+        TRegistryHelper::WriteInteger(TOptions::KeyPath, u"ChecksAtOnce"_s, HKCU, stored);
+        EXPECT_EQ(TOptions::ReadChecksAtOnce(), read) << stored;
+    }
+    TOptions::WriteChecksAtOnce(1000);
+    EXPECT_EQ(TRegistryHelper::ReadInteger(TOptions::KeyPath, u"ChecksAtOnce"_s, HKCU, 0), 256);
     const std::pair<int, int> kinds[] = {{0, 0}, {1, 1}, {2, 2}, {3, 1}, {255, 1}, {256, 0}, {0x102, 2}, {-1, 1}};
     for (auto [stored, read] : kinds) {
         TRegistryHelper::WriteInteger(TOptions::KeyPath, u"SearchKind"_s, HKCU, stored);

@@ -9,6 +9,7 @@
 #include "NetNamespace.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <map>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
@@ -31,6 +33,10 @@ struct Host
     QString address;
     QString name;
 };
+
+// How a host of the larger network answers: its recording, or dropped pings.
+const char *const kKinds[] = {"good", "failing", "nosmart", "refused"};
+const int kKindStates[] = {5, 1, 3, 2};
 
 const Host kHosts[] = {
     {u"127.0.0.10"_s, u"good.valmora.test"_s},    {u"127.0.0.11"_s, u"failing.valmora.test"_s},
@@ -49,6 +55,65 @@ QString missingTool()
     return QString();
 }
 
+QString scenarioUnavailable()
+{
+    const QString why = test::NetNamespaceUnavailable();
+    return why.isEmpty() ? missingTool() : why;
+}
+
+// Runs the script in a network and mount namespace of its own and prints what
+// it says (the wall times, for the record). Empty when it ran, else why not.
+QString runScenario(const QString &script, int timeoutMs)
+{
+    QProcess run;
+    run.start(u"unshare"_s, {u"--net"_s, u"--mount"_s, u"sh"_s, u"-c"_s, script});
+    if (!run.waitForFinished(timeoutMs))
+        return u"the scenario did not end in time"_s;
+    if (run.exitCode() != 0)
+        return u"the scenario failed: "_s + QString::fromLocal8Bit(run.readAllStandardError());
+    std::printf("%s", run.readAllStandardOutput().constData());
+    return QString();
+}
+
+// dnsmasq on 127.0.0.53 of the namespace, answering the PTR and A records of the hosts.
+QString dnsmasqCommand(const std::vector<Host> &hosts, const QString &pidFile)
+{
+    QStringList dnsmasq{u"PATH=$PATH:/usr/sbin:/sbin dnsmasq --keep-in-foreground --no-resolv --no-hosts"_s,
+                        u"--bind-interfaces --listen-address=127.0.0.53 --port=53 --pid-file="_s + pidFile};
+    for (const Host &h : hosts) {
+        const QStringList octets = h.address.split(u'.');
+        dnsmasq << u"--ptr-record=%1.%2.%3.%4.in-addr.arpa,%5"_s.arg(octets[3], octets[2], octets[1], octets[0], h.name)
+                << u"--host-record=%1,%2"_s.arg(h.name, h.address);
+    }
+    return dnsmasq.join(u' ');
+}
+
+// The first lines of a scenario in a fresh namespace: the resolver
+// configuration pointed at the namespace's dnsmasq, which is then started (and
+// ended with the script). Pings to an address are dropped with dropPing.arg(address).
+QStringList namespacePrologue(const test::ScopedSandbox &box, const std::vector<Host> &hosts)
+{
+    const QString resolv = box.path(u"resolv.conf"_s);
+    if (!WriteFileAtomically(resolv, "nameserver 127.0.0.53\n"))
+        return {u"false"_s};
+    const QString pid = box.path(u"dnsmasq.pid"_s);
+    return {
+        u"set -e"_s,
+        u"mount --make-rprivate /"_s,
+        u"mount --bind "_s + resolv + u" /etc/resolv.conf"_s,
+        u"ip link set lo up"_s,
+        u"nft add table ip valmora"_s,
+        u"nft add chain ip valmora in '{ type filter hook input priority 0 ; }'"_s,
+        dnsmasqCommand(hosts, pid) + u" &"_s,
+        u"trap 'kill $! 2>/dev/null' EXIT"_s,
+        u"for i in $(seq 50); do [ -s "_s + pid + u" ] && break; sleep 0.1; done"_s,
+    };
+}
+
+// Dropped on the way in, so the ping waits out its whole time-out as for a
+// computer that is switched off.
+const QString dropPing = u"nft add rule ip valmora in ip daddr %1 icmp type echo-request drop"_s;
+
 // The states of one `scan --json` output, by computer name.
 std::map<QString, int> states(const QByteArray &json)
 {
@@ -63,41 +128,18 @@ std::map<QString, int> states(const QByteArray &json)
 
 TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
 {
-    if (const QString why = test::NetNamespaceUnavailable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    if (const QString why = missingTool(); !why.isEmpty())
+    if (const QString why = scenarioUnavailable(); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
 
     test::ScopedSandbox box;
     const QString dataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
-    const QString resolv = box.path(u"resolv.conf"_s);
-    ASSERT_TRUE(WriteFileAtomically(resolv, "nameserver 127.0.0.53\n"));
-
-    QStringList dnsmasq{u"dnsmasq --keep-in-foreground --no-resolv --no-hosts --bind-interfaces"_s,
-                        u"--listen-address=127.0.0.53 --port=53 --pid-file="_s + box.path(u"dnsmasq.pid"_s)};
-    for (const Host &h : kHosts) {
-        const QStringList octets = h.address.split(u'.');
-        dnsmasq << u"--ptr-record=%1.%2.%3.%4.in-addr.arpa,%5"_s.arg(octets[3], octets[2], octets[1], octets[0], h.name)
-                << u"--host-record=%1,%2"_s.arg(h.name, h.address);
-    }
+    const std::vector<Host> hosts(std::begin(kHosts), std::end(kHosts));
     const QString scan = QString::fromUtf8(VALMORA_CLI) + u" scan --source ip --ranges 127.0.0.10-127.0.0.15"
                                                            " --dns-server 127.0.0.53 --json --recordings "_s
         + test::OwnFixture(u"network"_s);
-    // Dropped on the way in, so the ping waits out its whole time-out as for a
-    // computer that is switched off.
-    const QString dropPing = u"nft add rule ip valmora in ip daddr %1 icmp type echo-request drop"_s;
     const QString good = dataFolder + u"good.valmora.test.wci"_s;
-    const QString script = QStringList{
-        u"set -e"_s,
-        u"mount --make-rprivate /"_s,
-        u"mount --bind "_s + resolv + u" /etc/resolv.conf"_s,
-        u"ip link set lo up"_s,
-        u"nft add table ip valmora"_s,
-        u"nft add chain ip valmora in '{ type filter hook input priority 0 ; }'"_s,
+    const QString script = (namespacePrologue(box, hosts) + QStringList{
         dropPing.arg(u"127.0.0.14"_s),
-        u"PATH=$PATH:/usr/sbin:/sbin "_s + dnsmasq.join(u' ') + u" &"_s,
-        u"trap 'kill $! 2>/dev/null' EXIT"_s,
-        u"for i in $(seq 50); do [ -s "_s + box.path(u"dnsmasq.pid"_s) + u" ] && break; sleep 0.1; done"_s,
         u"t0=$(date +%s%N)"_s,
         scan + u" > "_s + box.path(u"first.json"_s) + u" || true"_s,
         u"t1=$(date +%s%N)"_s,
@@ -107,19 +149,16 @@ TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
         scan + u" > "_s + box.path(u"second.json"_s) + u" || true"_s,
         u"t3=$(date +%s%N)"_s,
         u"echo \"cycle 1: $(( (t1 - t0) / 1000000 )) ms, cycle 2: $(( (t3 - t2) / 1000000 )) ms\""_s,
-    }.join(u'\n');
+    }).join(u'\n');
 
-    QProcess run;
-    run.start(u"unshare"_s, {u"--net"_s, u"--mount"_s, u"sh"_s, u"-c"_s, script});
-    ASSERT_TRUE(run.waitForFinished(120000)) << "the scenario did not end in time";
-    ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
-    std::printf("%s", run.readAllStandardOutput().constData()); // the cycles' wall times, for the record
+    const QString failed = runScenario(script, 120000);
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
 
     const std::map<QString, int> first = states(*ReadWholeFile(box.path(u"first.json"_s)));
     const std::map<QString, int> expected{{u"good.valmora.test"_s, 5},    {u"failing.valmora.test"_s, 1},
                                           {u"nosmart.valmora.test"_s, 3}, {u"refused.valmora.test"_s, 2},
                                           {u"silent.valmora.test"_s, 4}};
-    EXPECT_EQ(first, expected) << run.readAllStandardError().toStdString();
+    EXPECT_EQ(first, expected);
     EXPECT_TRUE(QFile::exists(dataFolder + u"failing.valmora.test.wci"_s));
     EXPECT_TRUE(QFile::exists(dataFolder + u"nosmart.valmora.test.wci"_s));
     EXPECT_TRUE(QFile::exists(dataFolder + u"silent.valmora.test.wci!"_s));
@@ -135,4 +174,67 @@ TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
     kept.LoadFromFile(good);
     ASSERT_EQ(kept.Count(), 1);
     EXPECT_GT(kept.ReadoutTime, 0.0);
+}
+
+TEST(EndToEnd, FortyHostsHalfSilentGiveTheSameStatesOneAtATimeAndAtOnce)
+{
+    if (const QString why = scenarioUnavailable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+
+    test::ScopedSandbox box;
+    // Every second host drops pings; the others answer from one of the four recordings.
+    std::vector<Host> hosts;
+    std::map<QString, int> expected;
+    const QString recordings = box.path(u"recordings"_s);
+    ASSERT_TRUE(QDir().mkpath(recordings));
+    QStringList drops;
+    for (int i = 1; i <= 40; ++i) {
+        const Host h{u"127.0.1.%1"_s.arg(i), u"host%1.valmora.test"_s.arg(i, 2, 10, QChar(u'0'))};
+        hosts.push_back(h);
+        const int kind = (i / 2) % 4;
+        const QString fixture = test::OwnFixture(u"network/%1.valmora.test.json"_s.arg(QLatin1StringView(kKinds[kind])));
+        ASSERT_TRUE(QFile::copy(fixture, recordings + u'/' + h.name + u".json"_s));
+        if (i % 2 == 0)
+            drops.append(dropPing.arg(h.address));
+        expected[h.name] = i % 2 == 0 ? 4 : kKindStates[kind];
+    }
+    // Each run with a data folder of its own, so neither sees the other's readouts.
+    const auto scan = [&](const QString &label, const QString &atOnce) -> QString {
+        return u"VALMORA_COMMON_APPDATA="_s + box.path(label) + u" "_s + QString::fromUtf8(VALMORA_CLI)
+            + u" scan --source ip --ranges 127.0.1.1-127.0.1.40 --dns-server 127.0.0.53 --json --recordings "_s
+            + recordings + atOnce + u" > "_s + box.path(label + u".json"_s) + u" 2>/dev/null || true"_s;
+    };
+    const QString script = (namespacePrologue(box, hosts) + drops + QStringList{
+        u"t0=$(date +%s%N)"_s,
+        scan(u"one"_s, u" --at-once 1"_s),
+        u"t1=$(date +%s%N)"_s,
+        scan(u"default"_s, QString()),
+        u"t2=$(date +%s%N)"_s,
+        u"echo \"40 hosts, 20 silent: --at-once 1 $(( (t1 - t0) / 1000000 )) ms, default $(( (t2 - t1) / 1000000 )) ms\""_s,
+    }).join(u'\n');
+
+    const QString failed = runScenario(script, 240000);
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
+
+    EXPECT_EQ(states(*ReadWholeFile(box.path(u"one.json"_s))), expected);
+    EXPECT_EQ(states(*ReadWholeFile(box.path(u"default.json"_s))), expected);
+}
+
+TEST(EndToEnd, AtOnceOutsideItsRangeIsAUsageError)
+{
+    test::ScopedSandbox box;
+    const std::pair<QStringList, QString> cases[] = {
+        {{u"check"_s, u"--at-once"_s, u"0"_s, u"pc"_s}, u"\"0\""_s},
+        {{u"check"_s, u"--at-once=257"_s, u"pc"_s}, u"\"257\""_s},
+        {{u"scan"_s, u"--source"_s, u"this"_s, u"--at-once"_s, u"many"_s}, u"\"many\""_s},
+        {{u"scan"_s, u"--at-once"_s}, u"needs a value"_s},
+    };
+    for (const auto &[arguments, named] : cases) {
+        QProcess cli;
+        cli.start(QString::fromUtf8(VALMORA_CLI), arguments);
+        ASSERT_TRUE(cli.waitForFinished(30000));
+        const QString error = QString::fromUtf8(cli.readAllStandardError());
+        EXPECT_EQ(cli.exitCode(), 2) << arguments.join(u' ').toStdString();
+        EXPECT_TRUE(error.contains(u"--at-once"_s) && error.contains(named)) << error.toStdString();
+    }
 }

@@ -8,6 +8,7 @@
 #include "foundation/LogSystem.h"
 #include "foundation/TextFile.h"
 
+#include "GateEcho.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -139,12 +140,17 @@ struct Harness
 
     std::unique_ptr<TRefreshThread> make(std::map<QString, int> pings, const QString &local = u"Desk"_s)
     {
+        return make(std::make_unique<TableEcho>(std::move(pings)), local);
+    }
+
+    std::unique_ptr<TRefreshThread> make(std::unique_ptr<TIcmpEcho> echo, const QString &local = u"Desk"_s)
+    {
         TRefreshThreadParts parts;
         parts.ThisComputerSource = std::make_unique<TThisComputer>();
         parts.NetworkSource =
             std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<ScriptedEnumerator>(names));
         parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
-        parts.Echo = std::make_unique<TableEcho>(std::move(pings));
+        parts.Echo = std::move(echo);
         parts.ReadDrives = [this](const QString &computer, TDriveList &list, const QString &user,
                                   const QString &password) {
             {
@@ -166,60 +172,70 @@ struct Harness
 
 TEST(ComputerCheck, StatesCredentialsAndFilesOfOneCycle)
 {
-    Harness h;
-    h.names->set({u"\\\\zeta"_s, u"\\\\Alpha"_s, u"\\\\desk"_s, u"\\\\nosmart"_s, u"\\\\rpc"_s, u"\\\\silent"_s,
-                u"\\\\ghost"_s, u"\\\\own"_s});
-    h.results = {{u"zeta"_s, 3}, {u"nosmart"_s, 2}, {u"rpc"_s, 1}};
-    WriteUserPass(h.dataFolder, u"OWN"_s, {u"own-user"_s, u"own-pass"_s});
-    WriteUserPass(h.dataFolder, u"alpha"_s, {u"half"_s, QString()}); // not usable
-    // A good readout of "silent" from an earlier cycle must survive its silence.
-    {
-        TDriveList earlier;
-        fakeRead(u"silent"_s, earlier, 0);
-        earlier.SaveToFile(h.dataFolder + u"silent.wci"_s);
+    // One after another and several at once give the same batch.
+    for (const int atOnce : {1, 16}) {
+        SCOPED_TRACE(atOnce);
+        Harness h;
+        h.names->set({u"\\\\zeta"_s, u"\\\\Alpha"_s, u"\\\\desk"_s, u"\\\\nosmart"_s, u"\\\\rpc"_s, u"\\\\silent"_s,
+                    u"\\\\ghost"_s, u"\\\\own"_s});
+        h.results = {{u"zeta"_s, 3}, {u"nosmart"_s, 2}, {u"rpc"_s, 1}};
+        WriteUserPass(h.dataFolder, u"OWN"_s, {u"own-user"_s, u"own-pass"_s});
+        WriteUserPass(h.dataFolder, u"alpha"_s, {u"half"_s, QString()}); // not usable
+        // A good readout of "silent" from an earlier cycle must survive its silence.
+        {
+            TDriveList earlier;
+            fakeRead(u"silent"_s, earlier, 0);
+            earlier.SaveToFile(h.dataFolder + u"silent.wci"_s);
+        }
+        const QByteArray silentBefore = *ReadWholeFile(h.dataFolder + u"silent.wci"_s);
+
+        auto thread = h.make({{u"zeta"_s, 1}, {u"alpha"_s, 1}, {u"desk"_s, 1}, {u"nosmart"_s, 1}, {u"rpc"_s, 1},
+                              {u"silent"_s, 0}, {u"own"_s, 1}});
+        thread->SetChecksAtOnce(atOnce);
+        QStringList statuses;
+        thread->OnStatusText = [&](const QString &t) { statuses.append(t); };
+        auto batch = thread->RunOneCycle();
+        ASSERT_TRUE(batch);
+
+        std::map<QString, int> states;
+        QStringList order;
+        for (const auto &entry : batch->CheckedComputers) {
+            states[entry->Name] = entry->State;
+            order.append(entry->Name);
+        }
+        EXPECT_EQ(order, (QStringList{u"Alpha"_s, u"desk"_s, u"ghost"_s, u"nosmart"_s, u"own"_s, u"rpc"_s, u"silent"_s,
+                                      u"zeta"_s}));
+        const std::map<QString, int> expected{{u"zeta"_s, StateSuspected},         {u"Alpha"_s, StateGood},
+                                              {u"desk"_s, StateGood},              {u"nosmart"_s, StateSmartNotSupported},
+                                              {u"rpc"_s, StateRpcUnavailable},     {u"silent"_s, StateUnavailable},
+                                              {u"ghost"_s, StateUnavailable},      {u"own"_s, StateGood}};
+        EXPECT_EQ(states, expected);
+
+        std::map<QString, std::pair<QString, QString>> credentials;
+        for (const Call &c : h.calls)
+            credentials[c.computer] = {c.user, c.password};
+        EXPECT_EQ(credentials[u"desk"_s], std::make_pair(QString(), QString())) << "the local computer, any case";
+        EXPECT_EQ(credentials[u"own"_s], std::make_pair(u"own-user"_s, u"own-pass"_s));
+        EXPECT_EQ(credentials[u"Alpha"_s], std::make_pair(u"DOM\\admin"_s, u"domain-secret"_s));
+        EXPECT_EQ(credentials.count(u"silent"_s), 0u) << "no reading without an echo reply";
+
+        // Files: readouts for the read ones, the side file for the silent one, whose
+        // last good readout stays byte for byte.
+        EXPECT_TRUE(QFile::exists(h.dataFolder + u"zeta.wci"_s));
+        EXPECT_TRUE(QFile::exists(h.dataFolder + u"nosmart.wci"_s));
+        EXPECT_TRUE(QFile::exists(h.dataFolder + u"silent.wci!"_s));
+        EXPECT_EQ(*ReadWholeFile(h.dataFolder + u"silent.wci"_s), silentBefore);
+        EXPECT_FALSE(QFile::exists(h.dataFolder + u"ghost.wci"_s));
+
+        // One per check and the empty one at the end; at once, also one each
+        // time the named computer ends while others still run.
+        if (atOnce == 1)
+            EXPECT_EQ(statuses.size(), 9);
+        else
+            EXPECT_GE(statuses.size(), 9);
+        EXPECT_EQ(statuses.first(), u"Currently check: Alpha"_s);
+        EXPECT_EQ(statuses.last(), QString());
     }
-    const QByteArray silentBefore = *ReadWholeFile(h.dataFolder + u"silent.wci"_s);
-
-    auto thread = h.make({{u"zeta"_s, 1}, {u"alpha"_s, 1}, {u"desk"_s, 1}, {u"nosmart"_s, 1}, {u"rpc"_s, 1},
-                          {u"silent"_s, 0}, {u"own"_s, 1}});
-    QStringList statuses;
-    thread->OnStatusText = [&](const QString &t) { statuses.append(t); };
-    auto batch = thread->RunOneCycle();
-    ASSERT_TRUE(batch);
-
-    std::map<QString, int> states;
-    QStringList order;
-    for (const auto &entry : batch->CheckedComputers) {
-        states[entry->Name] = entry->State;
-        order.append(entry->Name);
-    }
-    EXPECT_EQ(order, (QStringList{u"Alpha"_s, u"desk"_s, u"ghost"_s, u"nosmart"_s, u"own"_s, u"rpc"_s, u"silent"_s,
-                                  u"zeta"_s}));
-    const std::map<QString, int> expected{{u"zeta"_s, StateSuspected},         {u"Alpha"_s, StateGood},
-                                          {u"desk"_s, StateGood},              {u"nosmart"_s, StateSmartNotSupported},
-                                          {u"rpc"_s, StateRpcUnavailable},     {u"silent"_s, StateUnavailable},
-                                          {u"ghost"_s, StateUnavailable},      {u"own"_s, StateGood}};
-    EXPECT_EQ(states, expected);
-
-    std::map<QString, std::pair<QString, QString>> credentials;
-    for (const Call &c : h.calls)
-        credentials[c.computer] = {c.user, c.password};
-    EXPECT_EQ(credentials[u"desk"_s], std::make_pair(QString(), QString())) << "the local computer, any case";
-    EXPECT_EQ(credentials[u"own"_s], std::make_pair(u"own-user"_s, u"own-pass"_s));
-    EXPECT_EQ(credentials[u"Alpha"_s], std::make_pair(u"DOM\\admin"_s, u"domain-secret"_s));
-    EXPECT_EQ(credentials.count(u"silent"_s), 0u) << "no reading without an echo reply";
-
-    // Files: readouts for the read ones, the side file for the silent one, whose
-    // last good readout stays byte for byte.
-    EXPECT_TRUE(QFile::exists(h.dataFolder + u"zeta.wci"_s));
-    EXPECT_TRUE(QFile::exists(h.dataFolder + u"nosmart.wci"_s));
-    EXPECT_TRUE(QFile::exists(h.dataFolder + u"silent.wci!"_s));
-    EXPECT_EQ(*ReadWholeFile(h.dataFolder + u"silent.wci"_s), silentBefore);
-    EXPECT_FALSE(QFile::exists(h.dataFolder + u"ghost.wci"_s));
-
-    EXPECT_EQ(statuses.size(), 9);
-    EXPECT_EQ(statuses.first(), u"Currently check: Alpha"_s);
-    EXPECT_EQ(statuses.last(), QString());
 }
 
 TEST(ComputerCheck, FailuresAreLoggedWithoutThePassword)
@@ -235,7 +251,7 @@ TEST(ComputerCheck, FailuresAreLoggedWithoutThePassword)
     ASSERT_EQ(batch->CheckedComputers.size(), 2u);
     const QString text = log.Lines().join(u'\n');
     EXPECT_TRUE(text.contains(u"Place: 2001. Cannot resolve host \"ghost\""_s)) << text.toStdString();
-    EXPECT_TRUE(text.contains(u"User:  Pass: ********"_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"User:  Pass: ******** (pc)"_s)) << text.toStdString();
     EXPECT_FALSE(text.contains(u"domain-secret"_s));
     EXPECT_TRUE(text.contains(u"NB.Refresh 2"_s));
     EXPECT_TRUE(text.contains(u"Komputer: pc"_s));
@@ -299,7 +315,7 @@ TEST(RefreshThread, CyclesHandOverWholeBatchesAndStopAtOnce)
 TEST(RefreshThread, StopEndsALongWaitAtOnce)
 {
     Harness h;
-    auto thread = h.make({});
+    auto thread = h.make(std::map<QString, int>{});
     thread->SetIntervalMs(3600 * 1000);
     std::atomic<int> cycles{0};
     thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) { ++cycles; };
@@ -317,7 +333,7 @@ TEST(RefreshThread, SourceByKindAndFailedRefreshStillEndsTheCycle)
 {
     Harness h;
     h.names.reset(); // the network cannot be enumerated
-    auto thread = h.make({});
+    auto thread = h.make(std::map<QString, int>{});
     const std::pair<int, int> kinds[] = {{0, 0}, {1, 1}, {2, 2}, {7, 1}, {-1, 1}};
     for (auto [kind, used] : kinds) {
         thread->SetSearchKind(kind);
@@ -331,4 +347,40 @@ TEST(RefreshThread, SourceByKindAndFailedRefreshStillEndsTheCycle)
     ASSERT_TRUE(batch) << "an empty batch is still handed over";
     EXPECT_TRUE(batch->CheckedComputers.empty());
     EXPECT_EQ(statuses, QStringList{QString()});
+}
+
+TEST(RefreshThread, StopDuringChecksStartsNoMoreAndPostsNoBatch)
+{
+    Harness h;
+    h.names->set({u"\\\\a"_s, u"\\\\b"_s, u"\\\\c"_s, u"\\\\d"_s, u"\\\\e"_s});
+    auto owned = std::make_unique<test::GateEcho>();
+    test::GateEcho &gate = *owned;
+    auto thread = h.make(std::move(owned));
+    thread->SetChecksAtOnce(2);
+    std::atomic<int> batches{0};
+    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) { ++batches; };
+    std::mutex m;
+    QStringList statuses;
+    thread->OnStatusText = [&](const QString &t) {
+        std::lock_guard lock(m);
+        statuses.append(t);
+    };
+    thread->Resume();
+    ASSERT_TRUE(gate.WaitEntered(2));
+
+    std::thread stopper([&] { thread->Stop(); }); // returns once the two checks in flight end
+    for (int i = 0; i < 1000 && !thread->Terminated(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(thread->Terminated());
+    gate.Open({u"a"_s, u"b"_s});
+    stopper.join();
+
+    EXPECT_EQ(gate.Entered(), (QStringList{u"a"_s, u"b"_s})) << "nothing started after the stop";
+    EXPECT_EQ(batches, 0) << "no end of cycle for a stopped cycle";
+    std::lock_guard lock(m);
+    // Which of the two ends first decides whether "a" is named again; nothing
+    // else is, and the empty status of a finished cycle never comes.
+    EXPECT_EQ(statuses.mid(0, 2), (QStringList{u"Currently check: a"_s, u"Currently check: b"_s}));
+    for (const QString &status : std::as_const(statuses))
+        EXPECT_TRUE(status == u"Currently check: a"_s || status == u"Currently check: b"_s) << status.toStdString();
 }

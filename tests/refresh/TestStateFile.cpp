@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 
@@ -131,3 +134,31 @@ TEST_F(StateFileTest, FailuresAreLoggedWithTheirPlaces)
 }
 
 } // namespace
+
+TEST_F(StateFileTest, WritesFromSeveralThreadsLoseNothing)
+{
+    constexpr int threads = 6;
+    constexpr int each = 15;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([this, t] {
+            for (int i = 0; i < each; ++i) {
+                WriteComputerState(folder(), u"pc-%1-%2"_s.arg(t).arg(i), 1 + (t + i) % 5);
+                ReadComputerState(folder(), u"pc-0-0"_s); // a reader meanwhile sees a whole file
+            }
+            WriteDiskModelFlag(folder(), u"MODEL-%1"_s.arg(t), true);
+        });
+    }
+    for (std::thread &w : writers)
+        w.join();
+    QStringList names;
+    QList<int> expected;
+    for (int t = 0; t < threads; ++t)
+        for (int i = 0; i < each; ++i) {
+            names.append(u"pc-%1-%2"_s.arg(t).arg(i));
+            expected.append(1 + (t + i) % 5);
+        }
+    EXPECT_EQ(ReadComputerStates(folder(), names), expected);
+    for (int t = 0; t < threads; ++t)
+        EXPECT_TRUE(ReadDiskModelFlag(folder(), u"MODEL-%1"_s.arg(t))) << t;
+}

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 
@@ -108,4 +111,28 @@ TEST(UserPass, UnreadableFileReachesTheCaller)
     QDir().mkpath(dataFolder() + u"userpass.valmora"_s);
     EXPECT_THROW(ReadUserPass(dataFolder(), u"pc"_s), Exception);
     EXPECT_THROW(WriteUserPass(dataFolder(), u"pc"_s, {u"u"_s, u"p"_s}), Exception);
+}
+
+TEST(UserPass, WritesFromSeveralThreadsLoseNothing)
+{
+    test::ScopedSandbox box;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < 10; ++i) {
+                const QString computer = u"PC%1-%2"_s.arg(t).arg(i);
+                WriteUserPass(dataFolder(), computer, {u"user-"_s + computer, u"pass-"_s + computer});
+                ReadUserPass(dataFolder(), u"PC0-0"_s); // a reader meanwhile sees a whole file
+            }
+        });
+    }
+    for (std::thread &w : writers)
+        w.join();
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 10; ++i) {
+            const QString computer = u"PC%1-%2"_s.arg(t).arg(i);
+            const TUserPass read = ReadUserPass(dataFolder(), computer);
+            EXPECT_EQ(read.UserName, u"user-"_s + computer);
+            EXPECT_EQ(read.Password, u"pass-"_s + computer);
+        }
 }

@@ -1,4 +1,4 @@
-#include "platform/Icmp.h"
+#include "IcmpLinux.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <random>
+#include <system_error>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -44,9 +46,17 @@ private:
     int m_fd;
 };
 
+// strerror's buffer may be shared between threads; this one is not.
 QString errnoText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(std::generic_category().message(error));
+}
+
+QString dotted(in_addr address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
 std::uint16_t checksum(const unsigned char *data, std::size_t size)
@@ -91,17 +101,24 @@ public:
         if (fd < 0)
             throw EIcmpError(u"Cannot open an ICMP socket: %1"_s.arg(errnoText(errno)));
         Socket socket(fd);
+        const std::uint16_t id = m_id;
+        const std::uint16_t sequence = static_cast<std::uint16_t>(++m_sequence);
         if (!raw) {
             const int on = 1;
             // Unreachable and time-exceeded answers arrive on the error queue.
             ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+        } else {
+            // Without it every raw socket queues the answers of every ping in
+            // flight, and a busy cycle can crowd out its own reply. What slips
+            // in before the filter is attached is still sorted out by AnswerTo.
+            std::vector<sock_filter> code = icmp::RawReplyFilter(id, sequence);
+            const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+            ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
         }
 
         const std::size_t size = static_cast<std::size_t>(std::max(packetSize, static_cast<int>(sizeof(icmphdr))));
         QByteArray packet(static_cast<qsizetype>(size), '\0');
         auto *header = reinterpret_cast<icmphdr *>(packet.data());
-        const std::uint16_t id = m_id;
-        const std::uint16_t sequence = static_cast<std::uint16_t>(++m_sequence);
         header->type = ICMP_ECHO;
         header->code = 0;
         header->un.echo.id = htons(id);
@@ -114,7 +131,7 @@ public:
         to.sin_family = AF_INET;
         to.sin_addr = target;
         TReplyStatus status;
-        status.FromIpAddress = QString::fromLatin1(::inet_ntoa(target));
+        status.FromIpAddress = dotted(target);
         QElapsedTimer timer;
         timer.start();
         if (::sendto(fd, packet.constData(), size, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0) {
@@ -154,10 +171,10 @@ public:
                                          reinterpret_cast<sockaddr *>(&from), &fromLength);
             if (n < 0)
                 continue;
-            if (auto type = classify(reinterpret_cast<const unsigned char *>(buffer.constData()),
-                                     static_cast<std::size_t>(n), raw, id, sequence, from, target)) {
+            if (auto type = icmp::AnswerTo(reinterpret_cast<const unsigned char *>(buffer.constData()),
+                                           static_cast<std::size_t>(n), raw, id, sequence, from.sin_addr, target)) {
                 status.ReplyStatusType = *type;
-                status.FromIpAddress = QString::fromLatin1(::inet_ntoa(from.sin_addr));
+                status.FromIpAddress = dotted(from.sin_addr);
                 status.MsRoundTripTime = static_cast<int>(timer.elapsed());
                 return status;
             }
@@ -165,50 +182,6 @@ public:
     }
 
 private:
-    // Whether a received datagram answers our request, and how.
-    static std::optional<TReplyStatusType> classify(const unsigned char *data, std::size_t n, bool raw,
-                                                    std::uint16_t id, std::uint16_t sequence, const sockaddr_in &from,
-                                                    in_addr target)
-    {
-        if (raw) {
-            if (n < sizeof(iphdr))
-                return std::nullopt;
-            const std::size_t ipLength = static_cast<std::size_t>(reinterpret_cast<const iphdr *>(data)->ihl) * 4;
-            if (ipLength < sizeof(iphdr) || n < ipLength + sizeof(icmphdr))
-                return std::nullopt;
-            data += ipLength;
-            n -= ipLength;
-        }
-        if (n < sizeof(icmphdr))
-            return std::nullopt;
-        icmphdr header;
-        std::memcpy(&header, data, sizeof header);
-        if (header.type == ICMP_ECHOREPLY) {
-            // A datagram socket only sees its own replies; the kernel chose the id.
-            if (raw && (ntohs(header.un.echo.id) != id || from.sin_addr.s_addr != target.s_addr))
-                return std::nullopt;
-            if (ntohs(header.un.echo.sequence) != sequence)
-                return std::nullopt;
-            return TReplyStatusType::rsEcho;
-        }
-        if (!raw || (header.type != ICMP_DEST_UNREACH && header.type != ICMP_TIME_EXCEEDED))
-            return std::nullopt;
-        // The error quotes the IP header and the first bytes of our request.
-        const unsigned char *quoted = data + sizeof(icmphdr);
-        const std::size_t quotedLength = n - sizeof(icmphdr);
-        if (quotedLength < sizeof(iphdr))
-            return std::nullopt;
-        const std::size_t innerIp = static_cast<std::size_t>(reinterpret_cast<const iphdr *>(quoted)->ihl) * 4;
-        if (innerIp < sizeof(iphdr) || quotedLength < innerIp + sizeof(icmphdr))
-            return std::nullopt;
-        icmphdr inner;
-        std::memcpy(&inner, quoted + innerIp, sizeof inner);
-        if (inner.type != ICMP_ECHO || ntohs(inner.un.echo.id) != id || ntohs(inner.un.echo.sequence) != sequence)
-            return std::nullopt;
-        return header.type == ICMP_TIME_EXCEEDED ? TReplyStatusType::rsErrorTTLExceeded
-                                                 : TReplyStatusType::rsErrorUnreachable;
-    }
-
     static std::optional<TReplyStatusType> readError(int fd)
     {
         char control[512];
@@ -238,6 +211,83 @@ private:
 };
 
 } // namespace
+
+namespace icmp {
+
+std::optional<TReplyStatusType> AnswerTo(const unsigned char *data, std::size_t n, bool raw, std::uint16_t id,
+                                         std::uint16_t sequence, in_addr from, in_addr target)
+{
+    if (raw) {
+        if (n < sizeof(iphdr))
+            return std::nullopt;
+        const std::size_t ipLength = static_cast<std::size_t>(reinterpret_cast<const iphdr *>(data)->ihl) * 4;
+        if (ipLength < sizeof(iphdr) || n < ipLength + sizeof(icmphdr))
+            return std::nullopt;
+        data += ipLength;
+        n -= ipLength;
+    }
+    if (n < sizeof(icmphdr))
+        return std::nullopt;
+    icmphdr header;
+    std::memcpy(&header, data, sizeof header);
+    if (header.type == ICMP_ECHOREPLY) {
+        // A datagram socket only sees its own replies; the kernel chose the id.
+        if (raw && (ntohs(header.un.echo.id) != id || from.s_addr != target.s_addr))
+            return std::nullopt;
+        if (ntohs(header.un.echo.sequence) != sequence)
+            return std::nullopt;
+        return TReplyStatusType::rsEcho;
+    }
+    if (!raw || (header.type != ICMP_DEST_UNREACH && header.type != ICMP_TIME_EXCEEDED))
+        return std::nullopt;
+    // The error quotes the IP header and the first bytes of our request.
+    const unsigned char *quoted = data + sizeof(icmphdr);
+    const std::size_t quotedLength = n - sizeof(icmphdr);
+    if (quotedLength < sizeof(iphdr))
+        return std::nullopt;
+    const std::size_t innerIp = static_cast<std::size_t>(reinterpret_cast<const iphdr *>(quoted)->ihl) * 4;
+    if (innerIp < sizeof(iphdr) || quotedLength < innerIp + sizeof(icmphdr))
+        return std::nullopt;
+    icmphdr inner;
+    std::memcpy(&inner, quoted + innerIp, sizeof inner);
+    if (inner.type != ICMP_ECHO || ntohs(inner.un.echo.id) != id || ntohs(inner.un.echo.sequence) != sequence)
+        return std::nullopt;
+    return header.type == ICMP_TIME_EXCEEDED ? TReplyStatusType::rsErrorTTLExceeded
+                                             : TReplyStatusType::rsErrorUnreachable;
+}
+
+std::vector<sock_filter> RawReplyFilter(std::uint16_t id, std::uint16_t sequence)
+{
+    // X is the IP header's length; an error quotes our request's IP header at
+    // X + 8 and its ICMP header after that. Loads beyond the datagram drop it.
+    constexpr std::uint32_t accept = 18;
+    constexpr std::uint32_t drop = 19;
+    std::vector<sock_filter> code{
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 7 - 3),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, drop - 5),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 6),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, sequence, accept - 7, drop - 7),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_DEST_UNREACH, 9 - 8, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TIME_EXCEEDED, 0, drop - 9),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0F),
+        BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 12),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, drop - 16),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 14),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, sequence, accept - 18, drop - 18),
+        BPF_STMT(BPF_RET | BPF_K, 0x40000),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    return code;
+}
+
+} // namespace icmp
 
 std::unique_ptr<TIcmpEcho> CreateSystemIcmpEcho()
 {
