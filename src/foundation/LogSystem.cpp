@@ -175,11 +175,15 @@ void TXLogSystem::saveLocked(bool withBom)
 
 QString TXLogSystem::BuildFileName(const QString &folder, const QString &pattern)
 {
+    return BuildFileName(folder, pattern, QDateTime::currentDateTime());
+}
+
+QString TXLogSystem::BuildFileName(const QString &folder, const QString &pattern, const QDateTime &now)
+{
     if (pattern.isEmpty())
         throw Exception(u"Brak nazwy pliku log!"_s);
     if (folder.isEmpty())
         throw Exception(u"Nie podano katalogu plików log!"_s);
-    const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
     QString name = pattern;

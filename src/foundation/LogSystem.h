@@ -2,6 +2,7 @@
 
 #include "Format.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -60,6 +61,8 @@ public:
     void UpdateFileName();
     // Raises Exception "Brak nazwy pliku log!" / "Nie podano katalogu plików log!".
     static QString BuildFileName(const QString &folder, const QString &pattern);
+    // The same for a given moment, so one reading of the clock names the file.
+    static QString BuildFileName(const QString &folder, const QString &pattern, const QDateTime &now);
     // The stamp of an entry: short date, one blank, long time.
     static QString Stamp();
 
