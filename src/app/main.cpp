@@ -3,7 +3,7 @@
 #include "CheckPrevious.h"
 #include "Main.h"
 
-#include "foundation/Environment.h"
+#include "foundation/LogStart.h"
 #include "foundation/LogSystem.h"
 
 #include <QApplication>
@@ -23,9 +23,7 @@ int main(int argc, char *argv[])
     if (previous.CheckPrevious())
         return 0;
 
-    auto &log = valmora::XLogSystem();
-    log.SetEnabled(false);
-    log.SetLogFolder(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
+    valmora::StartLog(valmora::XLogSystem());
 
     valmora::TMainForm form;
     previous.OnActivate = [&form] { form.BringToFront(); };

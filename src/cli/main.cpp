@@ -2,6 +2,8 @@
 #include "CliCommand.h"
 
 #include "foundation/Environment.h"
+#include "foundation/LogStart.h"
+#include "foundation/LogSystem.h"
 
 #include <QCoreApplication>
 
@@ -79,9 +81,16 @@ int main(int argc, char *argv[])
         printSettings();
         return ExitOk;
     }
-    for (const CliCommand &c : Commands())
-        if (c.name == first)
-            return c.run(args);
+    for (const CliCommand &c : Commands()) {
+        if (c.name != first)
+            continue;
+        // What reaches the log reaches the terminal too: a failure is never
+        // only in a file the user may not know of.
+        auto &log = valmora::XLogSystem();
+        valmora::StartLog(log);
+        log.SetEcho([](const QString &line) { PrintError(line); });
+        return c.run(args);
+    }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
     return ExitUsage;
 }

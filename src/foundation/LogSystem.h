@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <exception>
+#include <functional>
 #include <mutex>
 
 namespace valmora {
@@ -69,9 +70,16 @@ public:
     // The most recent failure to write the file, empty after a good write.
     QString LastWriteError() const;
 
+    // Receives every entry as it is written, with one stamp and the real place
+    // code (an exception entry without its outer "Place: 0." frame), for a
+    // program that shows its entries on a terminal as well.
+    using Echo = std::function<void(const QString &line)>;
+    void SetEcho(Echo echo);
+
 private:
     void updateFileNameLocked();
     void saveLocked(bool withBom);
+    QString append(const QString &format, std::span<const FormatArg> args, int place, const QString &echoLine);
 
     mutable std::mutex m_mutex;
     QStringList m_lines;
@@ -80,6 +88,7 @@ private:
     QString m_folder;
     QString m_fileName;
     QString m_lastWriteError;
+    Echo m_echo;
 };
 
 // The one log of the process, created on first use.

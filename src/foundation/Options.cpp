@@ -126,6 +126,16 @@ void TOptions::WriteTemperatureScale(std::uint8_t value)
     TRegistryHelper::WriteInteger(KeyPath, u"TemperatureScale"_s, HKCU, value);
 }
 
+bool TOptions::ReadLogTrace()
+{
+    return TRegistryHelper::ReadBool(KeyPath, u"LogTrace"_s, HKCU, false);
+}
+
+void TOptions::WriteLogTrace(bool value)
+{
+    TRegistryHelper::WriteBool(KeyPath, u"LogTrace"_s, HKCU, value);
+}
+
 QStringList TOptions::ReadIPRanges()
 {
     const int count = TRegistryHelper::ReadInteger(IPRangesPath, u"RangeCount"_s, HKCU, 0);

@@ -35,6 +35,9 @@ public:
     static void WriteSearchKind(std::uint8_t value);
     static int ReadTemperatureScale();
     static void WriteTemperatureScale(std::uint8_t value);
+    // Whether ordinary trace entries are logged as well (off: exceptions only).
+    static bool ReadLogTrace();
+    static void WriteLogTrace(bool value);
     static QStringList ReadIPRanges();
     // Values of an earlier, longer list stay; "RangeCount" says how many count.
     static void WriteIPRanges(const QStringList &ranges);

@@ -171,3 +171,23 @@ TEST_F(LogFixture, EntriesFromTwoThreadsNeverInterleave)
     for (const QString &line : lines)
         EXPECT_TRUE(shape.match(line).hasMatch()) << line.toStdString();
 }
+
+TEST_F(LogFixture, EchoShowsEachEntryWithOneStampAndItsRealPlace)
+{
+    QStringList echoed;
+    log.SetEcho([&](const QString &line) { echoed.append(line); });
+    log.LogText(u"not traced"_s, 0); // the trace is off
+    log.LogException(Exception(u"disk gone"_s), 2001);
+    log.SetEnabled(true);
+    log.LogFormat(u"Komputer: %s"_s, {u"pc"_s}, 0);
+    log.LogText(u"100%"_s, 0);
+
+    ASSERT_EQ(echoed.size(), 3) << echoed.join(u'\n').toStdString();
+    EXPECT_TRUE(echoed[0].endsWith(u": Place: 2001. disk gone"_s)) << echoed[0].toStdString();
+    EXPECT_EQ(echoed[0].count(u"Place:"_s), 1) << echoed[0].toStdString();
+    EXPECT_EQ(echoed[1], log.Lines()[1]);
+    EXPECT_EQ(echoed[2], log.Lines()[2]) << "an internal-error line is echoed as stored";
+    // The file keeps the stored form: the outer frame around the inner one.
+    EXPECT_EQ(log.Lines()[0].count(u"Place:"_s), 2);
+    EXPECT_TRUE(log.Lines()[0].endsWith(u". "_s + echoed[0])) << log.Lines()[0].toStdString();
+}
