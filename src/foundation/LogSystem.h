@@ -27,6 +27,8 @@ inline constexpr int WriteDriveModelFlag = 1007;
 inline constexpr int ReadInformationFile = 1008;
 inline constexpr int CheckComputer = 2001;
 inline constexpr int ReadCredentials = 2003;
+// This computer's provider could not read a drive's S.M.A.R.T. sectors.
+inline constexpr int ReadLocalDrive = 2004;
 } // namespace LogPlace
 
 // The process-wide log: the lines of the current log file are held in memory and
