@@ -54,6 +54,12 @@ void printSettings()
           + u"Quillmoor/Valmora/\n"_s);
     Print(u"user settings: "_s + TWindowsFolders::UserConfigFolder() + u"valmora/user.reg\n"_s);
     Print(u"machine settings: "_s + TWindowsFolders::MachineConfigFolder() + u"valmora/machine.reg\n"_s);
+    Print(u"log folder: "_s + TWindowsFolders::SpecialFolder(TWindowsFolders::CommonAppData)
+          + u"Quillmoor/Valmora/Log/\n"_s);
+    const TTraceSwitch trace = ReadTraceSwitch();
+    Print(u"log trace: "_s + (trace.enabled ? u"on"_s : u"off (exception entries only)"_s) + u'\n');
+    if (!trace.problem.isEmpty())
+        PrintError(trace.problem);
 }
 
 } // namespace
