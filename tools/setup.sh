@@ -25,6 +25,7 @@ packages=(
   iproute2 nftables dnsmasq-base wsdd xvfb xauth
   libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
   clang libclang-rt-14-dev
+  libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
 )
 
 install_missing() {

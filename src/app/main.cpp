@@ -5,6 +5,7 @@
 
 #include "foundation/LogStart.h"
 #include "foundation/LogSystem.h"
+#include "platform/SessionKeyring.h"
 
 #include <QApplication>
 
@@ -24,6 +25,8 @@ int main(int argc, char *argv[])
         return 0;
 
     valmora::StartLog(valmora::XLogSystem());
+    // The domain password lives in the session's keyring where there is one.
+    valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
 
     valmora::TMainForm form;
     previous.OnActivate = [&form] { form.BringToFront(); };

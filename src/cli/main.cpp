@@ -4,6 +4,7 @@
 #include "foundation/Environment.h"
 #include "foundation/LogStart.h"
 #include "foundation/LogSystem.h"
+#include "platform/SessionKeyring.h"
 
 #include <QCoreApplication>
 
@@ -95,6 +96,7 @@ int main(int argc, char *argv[])
         auto &log = valmora::XLogSystem();
         valmora::StartLog(log);
         log.SetEcho([](const QString &line) { PrintError(line); });
+        valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
         return c.run(args);
     }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));

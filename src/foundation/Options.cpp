@@ -2,6 +2,7 @@
 
 #include "Environment.h"
 #include "Exception.h"
+#include "PasswordVault.h"
 #include "RegistryHelper.h"
 #include "TextFile.h"
 
@@ -59,11 +60,19 @@ void TOptions::WriteUser(const QString &value)
 
 QString TOptions::ReadUserP()
 {
+    if (const auto vault = InstalledPasswordVault())
+        if (auto password = vault->Read(u"UserP"_s))
+            return *password;
     return TRegistryHelper::ReadString(KeyPath, u"UserP"_s, HKCU, QString());
 }
 
 void TOptions::WriteUserP(const QString &value)
 {
+    if (const auto vault = InstalledPasswordVault(); vault && vault->Write(u"UserP"_s, value)) {
+        // The vault holds it now; no copy stays in the file.
+        TRegistryHelper::DeleteValue(KeyPath, u"UserP"_s, HKCU);
+        return;
+    }
     TRegistryHelper::WriteString(KeyPath, u"UserP"_s, HKCU, value);
 }
 

@@ -20,6 +20,9 @@ public:
     static int ReadInterval(); // seconds, at most 1800
     static QString ReadUser();
     static void WriteUser(const QString &value);
+    // The domain password: from the installed password vault when it holds
+    // one, else from the (owner-only) settings file. A write goes to the vault
+    // when it takes it, and then leaves none in the file.
     static QString ReadUserP();
     static void WriteUserP(const QString &value);
     static bool ReadFirstRun();
