@@ -19,6 +19,13 @@ if(VALMORA_SANITIZE)
   target_compile_options(valmora_options INTERFACE ${_san})
   target_link_options(valmora_options INTERFACE ${_san})
 endif()
+if(VALMORA_FUZZ)
+  # Every library the targets reach is instrumented for coverage; only the
+  # targets themselves link libFuzzer's main.
+  set(_fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_compile_options(valmora_options INTERFACE ${_fuzz})
+  target_link_options(valmora_options INTERFACE -fsanitize=address,undefined)
+endif()
 if(VALMORA_TSAN)
   set(_tsan -fsanitize=thread -fno-omit-frame-pointer)
   target_compile_options(valmora_options INTERFACE ${_tsan})

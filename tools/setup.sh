@@ -4,7 +4,8 @@
 #   tools/setup.sh run [args...]  install what is missing, build, start the program
 #   tools/setup.sh test           install what is missing, build, run every test
 #                                 (a normal build and an address/undefined-behaviour
-#                                 sanitizer build)
+#                                 sanitizer build), then fuzz each fuzz target for
+#                                 30 s (VALMORA_FUZZ_SECONDS; 0 skips it)
 #   tools/setup.sh build          install what is missing and build
 #
 # Run as root on a fresh machine (it calls apt-get); as another user it only
@@ -25,6 +26,8 @@ packages=(
   libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
   python3-winrm python3-gssapi
   smartmontools
+  clang libclang-rt-14-dev
+  libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
 )
 
 install_missing() {
@@ -86,6 +89,11 @@ case "$cmd" in
       ctest --test-dir build-tsan -L threads --output-on-failure --timeout 600
     echo "== tests, address and undefined-behaviour sanitizer build =="
     ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
+    fuzz_seconds=${VALMORA_FUZZ_SECONDS:-30}
+    if [ "$fuzz_seconds" -gt 0 ]; then
+      echo "== fuzz targets, $fuzz_seconds s each =="
+      fuzz/build.sh smoke "$fuzz_seconds"
+    fi
     echo "== tests, normal build =="
     set +e
     ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 600 2>&1 | tee build/ctest-last.log

@@ -5,8 +5,10 @@
 
 #include "drivedata/Verdicts.h"
 #include "foundation/Environment.h"
+#include "foundation/LogStart.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "platform/SessionKeyring.h"
 
 #include <QApplication>
 
@@ -25,9 +27,9 @@ int main(int argc, char *argv[])
     if (previous.CheckPrevious())
         return 0;
 
-    auto &log = valmora::XLogSystem();
-    log.SetEnabled(false);
-    log.SetLogFolder(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
+    valmora::StartLog(valmora::XLogSystem());
+    // The domain password lives in the session's keyring where there is one.
+    valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
 
     // Judged with the drive database, the baseline of the data folder and the user's switch.
     valmora::SetVerdictRules(valmora::ProgramVerdictRules(

@@ -7,7 +7,6 @@
 #include "discovery/ThisComputer.h"
 #include "foundation/Environment.h"
 #include "foundation/Exception.h"
-#include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "platform/WmiProviders.h"
 #include "refresh/RefreshThread.h"
@@ -89,24 +88,6 @@ bool parseServer(const QString &text, QString &address, std::uint16_t &port)
     return true;
 }
 
-// Puts the exception entries the scan wrote on stderr as well.
-class LogEcho
-{
-public:
-    LogEcho() : m_start(XLogSystem().Lines().size()) {}
-    ~LogEcho()
-    {
-        const QStringList lines = XLogSystem().Lines();
-        for (qsizetype i = m_start; i < lines.size(); ++i)
-            PrintError(lines.at(i));
-    }
-    LogEcho(const LogEcho &) = delete;
-    LogEcho &operator=(const LogEcho &) = delete;
-
-private:
-    qsizetype m_start;
-};
-
 int listNames(const TNNBase &source)
 {
     QString out;
@@ -179,8 +160,6 @@ int run(const QStringList &args)
         a.source = kind == 0 ? u"this"_s : kind == 2 ? u"ip"_s : u"network"_s;
     }
 
-    XLogSystem().SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
-
     TRefreshThreadParts parts;
     parts.Echo = CreateSystemIcmpEcho();
     parts.ReadDrives = RecordingAwareReader(a.recordings);
@@ -213,7 +192,6 @@ int run(const QStringList &args)
         platform::TWsDiscoveryOptions options;
         options.collectMs = a.waitMs;
         auto source = std::make_unique<TNetworkNeigborhoodComputes>(platform::CreateNetworkEnumerator(options));
-        const LogEcho echo;
         if (!a.list) {
             parts.NetworkSource = std::move(source);
             return cycle(1);
@@ -242,7 +220,6 @@ int run(const QStringList &args)
                 return ExitUsage;
             }
         }
-        const LogEcho echo;
         auto owned = std::make_unique<TIPNetworkNeigborhoodComputes>();
         TIPNetworkNeigborhoodComputes &source = *owned;
         if (!a.dnsServer.isEmpty()) {

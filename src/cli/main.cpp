@@ -5,6 +5,9 @@
 #include "drivedata/Verdicts.h"
 
 #include "foundation/Environment.h"
+#include "foundation/LogStart.h"
+#include "foundation/LogSystem.h"
+#include "platform/SessionKeyring.h"
 
 #include <QCoreApplication>
 
@@ -55,6 +58,12 @@ void printSettings()
           + u"Quillmoor/Valmora/\n"_s);
     Print(u"user settings: "_s + TWindowsFolders::UserConfigFolder() + u"valmora/user.reg\n"_s);
     Print(u"machine settings: "_s + TWindowsFolders::MachineConfigFolder() + u"valmora/machine.reg\n"_s);
+    Print(u"log folder: "_s + TWindowsFolders::SpecialFolder(TWindowsFolders::CommonAppData)
+          + u"Quillmoor/Valmora/Log/\n"_s);
+    const TTraceSwitch trace = ReadTraceSwitch();
+    Print(u"log trace: "_s + (trace.enabled ? u"on"_s : u"off (exception entries only)"_s) + u'\n');
+    if (!trace.problem.isEmpty())
+        PrintError(trace.problem);
 }
 
 } // namespace
@@ -82,13 +91,20 @@ int main(int argc, char *argv[])
         printSettings();
         return ExitOk;
     }
-    for (const CliCommand &c : Commands())
-        if (c.name == first) {
-            InstallVerdictRules();
-            const int code = c.run(args);
-            valmora::FlushVerdictRules();
-            return code;
-        }
+    for (const CliCommand &c : Commands()) {
+        if (c.name != first)
+            continue;
+        // What reaches the log reaches the terminal too: a failure is never
+        // only in a file the user may not know of.
+        auto &log = valmora::XLogSystem();
+        valmora::StartLog(log);
+        log.SetEcho([](const QString &line) { PrintError(line); });
+        valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
+        InstallVerdictRules();
+        const int code = c.run(args);
+        valmora::FlushVerdictRules();
+        return code;
+    }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
     return ExitUsage;
 }

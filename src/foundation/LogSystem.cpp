@@ -110,10 +110,19 @@ void TXLogSystem::LogException(const std::exception &e, int place)
 void TXLogSystem::LogException(const QString &message, int place)
 {
     const FormatArg args[] = {Stamp(), std::int64_t{place}, message};
-    WriteEntry(kLineFormat, args, 0);
+    const QString inner = Format(kLineFormat, args);
+    // The stored line keeps both frames; the echo shows the inner one alone.
+    const FormatArg outer[] = {inner};
+    append(u"%s"_s, outer, 0, inner);
 }
 
 QString TXLogSystem::WriteEntry(const QString &format, std::span<const FormatArg> args, int place)
+{
+    return append(format, args, place, QString());
+}
+
+QString TXLogSystem::append(const QString &format, std::span<const FormatArg> args, int place,
+                            const QString &echoLine)
 {
     const FormatResult message = TryFormat(format, args);
     QString line;
@@ -123,10 +132,23 @@ QString TXLogSystem::WriteEntry(const QString &format, std::span<const FormatArg
     } else {
         line = u"Wewnętrzny błąd biblioteki:"_s + *message.error + u"Dla ciągu:"_s + format;
     }
-    std::lock_guard lock(m_mutex);
-    m_lines.append(line);
-    saveLocked(true);
+    Echo echo;
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines.append(line);
+        saveLocked(true);
+        echo = m_echo;
+    }
+    // Outside the lock, so an echo that logs cannot deadlock.
+    if (echo)
+        echo(echoLine.isEmpty() ? line : echoLine);
     return line;
+}
+
+void TXLogSystem::SetEcho(Echo echo)
+{
+    std::lock_guard lock(m_mutex);
+    m_echo = std::move(echo);
 }
 
 void TXLogSystem::SetLogFolder(const QString &folder)
@@ -175,11 +197,15 @@ void TXLogSystem::saveLocked(bool withBom)
 
 QString TXLogSystem::BuildFileName(const QString &folder, const QString &pattern)
 {
+    return BuildFileName(folder, pattern, QDateTime::currentDateTime());
+}
+
+QString TXLogSystem::BuildFileName(const QString &folder, const QString &pattern, const QDateTime &now)
+{
     if (pattern.isEmpty())
         throw Exception(u"Brak nazwy pliku log!"_s);
     if (folder.isEmpty())
         throw Exception(u"Nie podano katalogu plików log!"_s);
-    const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
     QString name = pattern;

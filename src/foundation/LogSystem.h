@@ -2,10 +2,12 @@
 
 #include "Format.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <exception>
+#include <functional>
 #include <mutex>
 
 namespace valmora {
@@ -25,6 +27,8 @@ inline constexpr int WriteDriveModelFlag = 1007;
 inline constexpr int ReadInformationFile = 1008;
 inline constexpr int CheckComputer = 2001;
 inline constexpr int ReadCredentials = 2003;
+// This computer's provider could not read a drive's S.M.A.R.T. sectors.
+inline constexpr int ReadLocalDrive = 2004;
 } // namespace LogPlace
 
 // The process-wide log: the lines of the current log file are held in memory and
@@ -60,15 +64,24 @@ public:
     void UpdateFileName();
     // Raises Exception "Brak nazwy pliku log!" / "Nie podano katalogu plików log!".
     static QString BuildFileName(const QString &folder, const QString &pattern);
+    // The same for a given moment, so one reading of the clock names the file.
+    static QString BuildFileName(const QString &folder, const QString &pattern, const QDateTime &now);
     // The stamp of an entry: short date, one blank, long time.
     static QString Stamp();
 
     // The most recent failure to write the file, empty after a good write.
     QString LastWriteError() const;
 
+    // Receives every entry as it is written, with one stamp and the real place
+    // code (an exception entry without its outer "Place: 0." frame), for a
+    // program that shows its entries on a terminal as well.
+    using Echo = std::function<void(const QString &line)>;
+    void SetEcho(Echo echo);
+
 private:
     void updateFileNameLocked();
     void saveLocked(bool withBom);
+    QString append(const QString &format, std::span<const FormatArg> args, int place, const QString &echoLine);
 
     mutable std::mutex m_mutex;
     QStringList m_lines;
@@ -77,6 +90,7 @@ private:
     QString m_folder;
     QString m_fileName;
     QString m_lastWriteError;
+    Echo m_echo;
 };
 
 // The one log of the process, created on first use.

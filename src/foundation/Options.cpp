@@ -2,6 +2,7 @@
 
 #include "Environment.h"
 #include "Exception.h"
+#include "PasswordVault.h"
 #include "RegistryHelper.h"
 #include "TextFile.h"
 
@@ -70,11 +71,19 @@ void TOptions::WriteUser(const QString &value)
 
 QString TOptions::ReadUserP()
 {
+    if (const auto vault = InstalledPasswordVault())
+        if (auto password = vault->Read(u"UserP"_s))
+            return *password;
     return TRegistryHelper::ReadString(KeyPath, u"UserP"_s, HKCU, QString());
 }
 
 void TOptions::WriteUserP(const QString &value)
 {
+    if (const auto vault = InstalledPasswordVault(); vault && vault->Write(u"UserP"_s, value)) {
+        // The vault holds it now; no copy stays in the file.
+        TRegistryHelper::DeleteValue(KeyPath, u"UserP"_s, HKCU);
+        return;
+    }
     TRegistryHelper::WriteString(KeyPath, u"UserP"_s, HKCU, value);
 }
 
@@ -145,6 +154,16 @@ bool TOptions::ReadSectorWarnings()
 void TOptions::WriteSectorWarnings(bool value)
 {
     TRegistryHelper::WriteBool(KeyPath, u"SectorWarnings"_s, HKCU, value);
+}
+
+bool TOptions::ReadLogTrace()
+{
+    return TRegistryHelper::ReadBool(KeyPath, u"LogTrace"_s, HKCU, false);
+}
+
+void TOptions::WriteLogTrace(bool value)
+{
+    TRegistryHelper::WriteBool(KeyPath, u"LogTrace"_s, HKCU, value);
 }
 
 QStringList TOptions::ReadIPRanges()

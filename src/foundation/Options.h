@@ -26,6 +26,9 @@ public:
     static void WriteChecksAtOnce(int value);
     static QString ReadUser();
     static void WriteUser(const QString &value);
+    // The domain password: from the installed password vault when it holds
+    // one, else from the (owner-only) settings file. A write goes to the vault
+    // when it takes it, and then leaves none in the file.
     static QString ReadUserP();
     static void WriteUserP(const QString &value);
     static bool ReadFirstRun();
@@ -44,6 +47,9 @@ public:
     // "SectorWarnings": the verdict rules on bad-sector counts and their growth.
     static bool ReadSectorWarnings();
     static void WriteSectorWarnings(bool value);
+    // Whether ordinary trace entries are logged as well (off: exceptions only).
+    static bool ReadLogTrace();
+    static void WriteLogTrace(bool value);
     static QStringList ReadIPRanges();
     // Values of an earlier, longer list stay; "RangeCount" says how many count.
     static void WriteIPRanges(const QStringList &ranges);

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include <cstdio>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora {
@@ -185,6 +187,43 @@ TRegistryStore::TRegistryStore(TRootKey root)
     }
     if (auto bytes = ReadWholeFile(m_fileName))
         parse(DecodeText(*bytes));
+    narrowPermissions();
+}
+
+bool TRegistryStore::IsSecretValue(const QString &name)
+{
+    return sameName(name, u"UserP"_s);
+}
+
+bool TRegistryStore::holdsSecret() const
+{
+    for (const Key &key : m_keys)
+        for (const Value &v : key.values)
+            if (IsSecretValue(v.name))
+                return true;
+    return false;
+}
+
+std::optional<QFileDevice::Permissions> TRegistryStore::requiredPermissions() const
+{
+    if (m_root == TRootKey::CurrentUser || holdsSecret())
+        return kOwnerOnly;
+    return std::nullopt;
+}
+
+void TRegistryStore::narrowPermissions()
+{
+    const auto required = requiredPermissions();
+    if (!required || !QFile::exists(m_fileName))
+        return;
+    constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (!(QFile::permissions(m_fileName) & others))
+        return;
+    // Only the owner (or root) may change the mode; anyone else reads on.
+    if (!QFile::setPermissions(m_fileName, *required))
+        std::fprintf(stderr, "valmora: cannot make \"%s\" private to its owner\n",
+                     qUtf8Printable(QDir::toNativeSeparators(m_fileName)));
 }
 
 TRegistryStore::~TRegistryStore() = default;
@@ -287,7 +326,7 @@ bool TRegistryStore::save()
 {
     if (!m_changed)
         return true;
-    if (!WriteFileAtomically(m_fileName, EncodeText(toText(), TextEncoding::Utf8)))
+    if (!WriteFileAtomically(m_fileName, EncodeText(toText(), TextEncoding::Utf8), nullptr, requiredPermissions()))
         return false;
     m_changed = false;
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QString>
 
 #include <cstdint>
@@ -29,6 +30,10 @@ enum class TRootKey {
 // replaces the file atomically and keeps every other key and value. Lines a hand
 // edit damaged are skipped; a value of a type other than dword or string keeps
 // its text and reads as a wrong type.
+//
+// The user's file may hold the domain password, so it is readable by its owner
+// only (0600): created so, kept so on every save, and narrowed when found wider.
+// The machine's file stays readable by every user unless it holds a password.
 class TRegistryStore
 {
 public:
@@ -70,7 +75,15 @@ public:
     QString toText() const;
     void parse(const QString &text);
 
+    // Values whose data is a password.
+    static bool IsSecretValue(const QString &name);
+    bool holdsSecret() const;
+    // The mode the file must have, or nullopt when any mode will do.
+    std::optional<QFileDevice::Permissions> requiredPermissions() const;
+
 private:
+    void narrowPermissions();
+
     TRootKey m_root;
     QString m_fileName;
     std::vector<Key> m_keys;

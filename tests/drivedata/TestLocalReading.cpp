@@ -46,11 +46,11 @@ public:
         , m_sectors(std::move(sectors))
     {
     }
-    std::optional<platform::TSmartSectors> ReadSectors(const QString &devicePath) override
+    platform::TSmartReading ReadSectors(const QString &devicePath) override
     {
         if (devicePath != m_path)
-            return std::nullopt;
-        return m_sectors;
+            return {};
+        return {m_sectors, QString()};
     }
 
 private:

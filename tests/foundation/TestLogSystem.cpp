@@ -37,17 +37,12 @@ struct LogFixture : ::testing::Test
 
 TEST(LogFileName, TokensExpandInOrder)
 {
-    const QString name = TXLogSystem::BuildFileName(u"/logs"_s, u":y-:m-:d.:h-:mm-:s"_s);
-    const QDateTime now = QDateTime::currentDateTime();
-    const QRegularExpression shape(u"^/logs/(\\d+)-(\\d+)-(\\d+)\\.(\\d+)-(\\d+)-(\\d+)$"_s);
-    const auto m = shape.match(name);
-    ASSERT_TRUE(m.hasMatch()) << name.toStdString();
-    EXPECT_EQ(m.captured(1).toInt(), now.date().year());
-    EXPECT_EQ(m.captured(2), QString::number(now.date().month())); // no leading zero
-    EXPECT_EQ(m.captured(3), QString::number(now.date().day()));
-    // ":mm" is the minute, not the month followed by "m".
-    EXPECT_LE(std::abs(m.captured(5).toInt() - now.time().minute()), 1);
-    EXPECT_FALSE(m.captured(5).startsWith(u'0') && m.captured(5).size() > 1);
+    // A moment whose every part differs from the others and has one digit
+    // where a leading zero would show; ":mm" is the minute, not the month and "m".
+    const QDateTime at(QDate(2015, 3, 2), QTime(4, 5, 9));
+    EXPECT_EQ(TXLogSystem::BuildFileName(u"/logs"_s, u":y-:m-:d.:h-:mm-:s"_s, at), u"/logs/2015-3-2.4-5-9"_s);
+    EXPECT_EQ(TXLogSystem::BuildFileName(u"/logs"_s, u":mm:m"_s, QDateTime(QDate(2015, 12, 31), QTime(23, 59, 58))),
+              u"/logs/5912"_s);
 
     // Remaining colons vanish; a folder gets exactly one delimiter.
     EXPECT_EQ(TXLogSystem::BuildFileName(u"/a/"_s, u"x:z.log"_s), u"/a/xz.log"_s);
@@ -175,4 +170,24 @@ TEST_F(LogFixture, EntriesFromTwoThreadsNeverInterleave)
     const QRegularExpression shape(u"^.+: Place: 0\\. (window|refresh) \\d+$"_s);
     for (const QString &line : lines)
         EXPECT_TRUE(shape.match(line).hasMatch()) << line.toStdString();
+}
+
+TEST_F(LogFixture, EchoShowsEachEntryWithOneStampAndItsRealPlace)
+{
+    QStringList echoed;
+    log.SetEcho([&](const QString &line) { echoed.append(line); });
+    log.LogText(u"not traced"_s, 0); // the trace is off
+    log.LogException(Exception(u"disk gone"_s), 2001);
+    log.SetEnabled(true);
+    log.LogFormat(u"Komputer: %s"_s, {u"pc"_s}, 0);
+    log.LogText(u"100%"_s, 0);
+
+    ASSERT_EQ(echoed.size(), 3) << echoed.join(u'\n').toStdString();
+    EXPECT_TRUE(echoed[0].endsWith(u": Place: 2001. disk gone"_s)) << echoed[0].toStdString();
+    EXPECT_EQ(echoed[0].count(u"Place:"_s), 1) << echoed[0].toStdString();
+    EXPECT_EQ(echoed[1], log.Lines()[1]);
+    EXPECT_EQ(echoed[2], log.Lines()[2]) << "an internal-error line is echoed as stored";
+    // The file keeps the stored form: the outer frame around the inner one.
+    EXPECT_EQ(log.Lines()[0].count(u"Place:"_s), 2);
+    EXPECT_TRUE(log.Lines()[0].endsWith(u". "_s + echoed[0])) << log.Lines()[0].toStdString();
 }

@@ -1,4 +1,6 @@
 #include "foundation/Environment.h"
+#include "foundation/LogStart.h"
+#include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
 #include "foundation/TextFile.h"
@@ -8,6 +10,8 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
@@ -115,4 +119,56 @@ TEST(Options, StartEntryQuotesPathsThatNeedIt)
     };
     for (const auto &[path, line] : cases)
         EXPECT_TRUE(StartEntry::DesktopEntry(path).contains(line)) << StartEntry::DesktopEntry(path).toStdString();
+}
+
+TEST(TraceSwitch, TheVariableOverridesTheSettingAndIsOffByDefault)
+{
+    struct Case
+    {
+        std::optional<const char *> variable; // nullopt: not set
+        std::optional<bool> setting;          // nullopt: never written
+        bool enabled;
+        bool problem;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, false, false},
+        {std::nullopt, true, true, false},
+        {std::nullopt, false, false, false},
+        {"1", false, true, false},
+        {" On ", false, true, false},
+        {"TRUE", std::nullopt, true, false},
+        {"0", true, false, false},
+        {"off", true, false, false},
+        {"", true, true, false}, // empty counts as unset
+        {"maybe", true, true, true},
+        {"maybe", std::nullopt, false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "variable " << c.variable.value_or("(unset)") << ", setting "
+                                          << (c.setting ? (*c.setting ? "on" : "off") : "(none)"));
+        test::ScopedSandbox box;
+        const QByteArray old = qgetenv("VALMORA_LOG_TRACE");
+        const bool wasSet = qEnvironmentVariableIsSet("VALMORA_LOG_TRACE");
+        if (c.variable)
+            qputenv("VALMORA_LOG_TRACE", *c.variable);
+        else
+            qunsetenv("VALMORA_LOG_TRACE");
+        if (c.setting)
+            TOptions::WriteLogTrace(*c.setting);
+        const TTraceSwitch trace = ReadTraceSwitch();
+        EXPECT_EQ(trace.enabled, c.enabled);
+        EXPECT_EQ(!trace.problem.isEmpty(), c.problem) << trace.problem.toStdString();
+        if (c.problem) {
+            EXPECT_TRUE(trace.problem.contains(u"VALMORA_LOG_TRACE"_s)) << trace.problem.toStdString();
+        }
+
+        TXLogSystem log;
+        StartLog(log);
+        EXPECT_EQ(log.Enabled(), c.enabled);
+        EXPECT_EQ(log.LogFolder(), box.path(u"appdata/Quillmoor/Valmora/Log/"_s));
+        if (wasSet)
+            qputenv("VALMORA_LOG_TRACE", old);
+        else
+            qunsetenv("VALMORA_LOG_TRACE");
+    }
 }

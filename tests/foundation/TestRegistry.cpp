@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -163,4 +165,81 @@ TEST(Folders, PathsEndWithOneDelimiterAndChainsAreCreated)
     EXPECT_TRUE(TWindowsFolders::SpecialSubFolder(26, u"x"_s).isEmpty());
     EXPECT_TRUE(TWindowsFolders::ProgramFolder().endsWith(u"/tests/foundation/"_s))
         << TWindowsFolders::ProgramFolder().toStdString();
+}
+
+namespace {
+
+// The permission bits of a store's file, as ls shows them in octal.
+mode_t modeOf(TRootKey root)
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(TRegistryStore::FileName(root)).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
+}
+
+bool readableByOthers(TRootKey root)
+{
+    return modeOf(root) & (S_IRGRP | S_IROTH);
+}
+
+// The process's umask for one test: 0 shows that no mode comes from luck.
+struct ScopedUmask
+{
+    explicit ScopedUmask(mode_t mask) : old(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old); }
+    ScopedUmask(const ScopedUmask &) = delete;
+    ScopedUmask &operator=(const ScopedUmask &) = delete;
+    mode_t old;
+};
+
+} // namespace
+
+TEST(RegistryPrivacy, StoresThatHoldAPasswordAreReadableByTheirOwnerOnly)
+{
+    struct Case
+    {
+        const char *what;
+        TRootKey root;
+        bool storesPassword;
+        bool mustBePrivate;
+    };
+    const Case cases[] = {
+        {"user store with a password", HKCU, true, true},
+        {"user store without one", HKCU, false, true},
+        {"machine store with a password", HKLM, true, true},
+        {"machine store without one stays readable for every user", HKLM, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ScopedSandbox box;
+        const ScopedUmask mask(0);
+        TRegistryHelper::WriteInteger(kKey, u"Interval"_s, c.root, 300);
+        if (c.storesPassword)
+            TRegistryHelper::WriteString(kKey, u"UserP"_s, c.root, u"secret"_s);
+        EXPECT_EQ(readableByOthers(c.root), !c.mustBePrivate) << "created";
+        // Every later atomic save replaces the file; the mode must survive it.
+        TRegistryHelper::WriteString(kKey, u"User"_s, c.root, u"domain\\name"_s);
+        EXPECT_EQ(readableByOthers(c.root), !c.mustBePrivate) << "saved again";
+        if (c.mustBePrivate) {
+            EXPECT_EQ(modeOf(c.root), 0600u);
+        }
+    }
+}
+
+TEST(RegistryPrivacy, AWiderStoreIsNarrowedWhenOpened)
+{
+    test::ScopedSandbox box;
+    const ScopedUmask mask(0);
+    // As an earlier version left them: world-readable, the password in clear.
+    const QString text = u"[HKEY_CURRENT_USER\\Software\\Quillmoor\\VALMORA]\r\n\"UserP\"=\"secret\"\r\n"_s;
+    writeStore(HKCU, text);
+    writeStore(HKLM, QString(text).replace(u"CURRENT_USER"_s, u"LOCAL_MACHINE"_s));
+    const auto wide = kOwnerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    for (const TRootKey root : {HKCU, HKLM}) {
+        ASSERT_TRUE(QFile::setPermissions(TRegistryStore::FileName(root), wide));
+        // A read alone writes nothing, so the narrowing must happen on opening.
+        EXPECT_EQ(TRegistryHelper::ReadString(kKey, u"UserP"_s, root, QString()), u"secret"_s);
+        EXPECT_EQ(modeOf(root), 0600u) << TRegistryStore::RootName(root).toStdString();
+    }
 }

@@ -1,6 +1,8 @@
 #include "FakeSysfs.h"
 #include "TestSupport.h"
 
+#include "foundation/Environment.h"
+#include "foundation/LogSystem.h"
 #include "platform/linux/LocalWmiProvider.h"
 
 #include <gtest/gtest.h>
@@ -17,21 +19,24 @@ using valmora::wmi::TWmiInstances;
 namespace {
 
 // Sectors by device path, counting the reads; a path in `refused` fails as a
-// device opened without rights does.
+// device opened without rights does, one in `failing` as libatasmart failing
+// on a drive does, with the reason given.
 class FakeSmartSource final : public platform::TSmartSource
 {
 public:
-    std::optional<TSmartSectors> ReadSectors(const QString &devicePath) override
+    platform::TSmartReading ReadSectors(const QString &devicePath) override
     {
         ++reads;
         if (refused.contains(devicePath))
             throw EWmiError(u"Cannot open \"%1\": Permission denied"_s.arg(devicePath));
-        const auto it = sectors.find(devicePath);
-        if (it == sectors.end())
-            return std::nullopt;
-        return it->second;
+        if (const auto f = failing.find(devicePath); f != failing.end())
+            return {std::nullopt, f->second};
+        if (const auto it = sectors.find(devicePath); it != sectors.end())
+            return {it->second, QString()};
+        return {};
     }
     std::map<QString, TSmartSectors> sectors;
+    std::map<QString, QString> failing;
     QStringList refused;
     int reads = 0;
 };
@@ -202,13 +207,83 @@ TEST(LocalProvider, LibatasmartBlobs)
                     && thresholds.open(QIODevice::ReadOnly));
         platform::TAtaSmartBlobSource source;
         source.Add(u"/dev/sda"_s, blob.readAll());
-        const auto sectors = source.ReadSectors(u"/dev/sda"_s);
-        ASSERT_TRUE(sectors);
+        const auto reading = source.ReadSectors(u"/dev/sda"_s);
+        ASSERT_TRUE(reading.sectors) << reading.failure.toStdString();
+        const auto &sectors = reading.sectors;
         EXPECT_EQ(sectors->data, data.readAll());
         EXPECT_EQ(sectors->thresholds, thresholds.readAll());
-        EXPECT_FALSE(source.ReadSectors(u"/dev/sdb"_s));
+        EXPECT_FALSE(source.ReadSectors(u"/dev/sdb"_s).sectors);
     }
     platform::TAtaSmartBlobSource damaged;
     damaged.Add(u"/dev/sda"_s, QByteArray("IDFY\x00\x00\x00\x02xy", 10));
     EXPECT_THROW(damaged.ReadSectors(u"/dev/sda"_s), EWmiError);
+}
+
+namespace {
+
+// A log of its own in a sandbox, with the entries as the terminal would show them.
+struct CapturedLog
+{
+    CapturedLog()
+    {
+        log.SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Log"_s));
+        log.SetEcho([this](const QString &line) { lines.append(line); });
+    }
+    test::ScopedSandbox box;
+    TXLogSystem log;
+    QStringList lines;
+};
+
+} // namespace
+
+TEST(LocalProvider, DrivesThatCannotBeReadAreLoggedWithTheReason)
+{
+    test::FakeSysfs tree;
+    const QString sda = tree.dev() + u"/sda"_s, sdb = tree.dev() + u"/sdb"_s;
+    const QString data = u"MSStorageDriver_FailurePredictData"_s;
+    {
+        SCOPED_TRACE("one drive fails, the other is read");
+        CapturedLog captured;
+        auto source = std::make_unique<FakeSmartSource>();
+        source->failing[sda] = u"\"%1\" did not answer IDENTIFY DEVICE: Input/output error"_s.arg(sda);
+        source->sectors[sdb] = Numbered(1);
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::move(source), captured.log);
+        EXPECT_EQ(Query(provider, u"root\\WMI"_s, data).size(), 1u);
+        ASSERT_EQ(captured.lines.size(), 1) << captured.lines.join(u'\n').toStdString();
+        EXPECT_TRUE(captured.lines[0].endsWith(
+            u": Place: 2004. \"%1\" did not answer IDENTIFY DEVICE: Input/output error"_s.arg(sda)))
+            << captured.lines[0].toStdString();
+    }
+    {
+        SCOPED_TRACE("no drive can be read");
+        CapturedLog captured;
+        auto source = std::make_unique<FakeSmartSource>();
+        source->failing[sda] = u"Cannot open \"%1\" for ATA commands: No such device"_s.arg(sda);
+        source->failing[sdb] = u"Cannot open \"%1\" for ATA commands: No such device"_s.arg(sdb);
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::move(source), captured.log);
+        EXPECT_THROW(Query(provider, u"root\\WMI"_s, data), EWmiError);
+        ASSERT_EQ(captured.lines.size(), 2) << captured.lines.join(u'\n').toStdString();
+        EXPECT_TRUE(captured.lines[0].contains(sda) && captured.lines[1].contains(sdb));
+    }
+    {
+        SCOPED_TRACE("a failure that ends the reading");
+        CapturedLog captured;
+        auto source = std::make_unique<FakeSmartSource>();
+        source->refused << sda;
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::move(source), captured.log);
+        EXPECT_THROW(Query(provider, u"root\\WMI"_s, data), EWmiError);
+        ASSERT_EQ(captured.lines.size(), 1) << captured.lines.join(u'\n').toStdString();
+        EXPECT_TRUE(captured.lines[0].endsWith(u"Cannot open \"%1\": Permission denied"_s.arg(sda)));
+    }
+    {
+        SCOPED_TRACE("libatasmart itself, on a device node that is no block device");
+        QFile node(sda);
+        ASSERT_TRUE(node.open(QIODevice::WriteOnly));
+        node.close();
+        const auto reading = platform::TAtaSmartSource().ReadSectors(sda);
+        EXPECT_FALSE(reading.sectors);
+        EXPECT_TRUE(reading.failure.startsWith(u"Cannot open \"%1\" for ATA commands: "_s.arg(sda)))
+            << reading.failure.toStdString();
+        EXPECT_GT(reading.failure.size(), u"Cannot open \"%1\" for ATA commands: "_s.arg(sda).size());
+    }
 }

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 
@@ -317,15 +318,25 @@ TEST(RefreshThread, StopEndsALongWaitAtOnce)
     Harness h;
     auto thread = h.make(std::map<QString, int>{});
     thread->SetIntervalMs(3600 * 1000);
-    std::atomic<int> cycles{0};
-    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) { ++cycles; };
+    std::mutex m;
+    std::condition_variable cv;
+    int cycles = 0;
+    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) {
+        std::lock_guard lock(m);
+        ++cycles;
+        cv.notify_all();
+    };
     thread->Resume();
-    for (int i = 0; i < 200 && cycles == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(cycles, 1) << "the first cycle runs at once, even for an empty source";
-    const auto started = std::chrono::steady_clock::now();
-    thread->Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return cycles > 0; }))
+            << "the first cycle runs at once, even for an empty source";
+    }
+    // The thread now waits an hour for the next cycle; Stop must end that wait
+    // rather than outlast it. The bound only keeps a broken Stop from hanging the run.
+    auto stopped = std::async(std::launch::async, [&] { thread->Stop(); });
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "Stop waited for the interval";
+    std::lock_guard lock(m);
     EXPECT_EQ(cycles, 1);
 }
 

@@ -147,9 +147,8 @@ TEST(WinRmHostile, CycleOverAHostileComputerStillChecksTheGoodOne)
                 return s;
             }
         };
-        TIdIcmpClient ping(std::make_unique<Answering>());
         TCheckEnvironment environment;
-        environment.PingClient = &ping;
+        environment.Echo = std::make_shared<Answering>();
         environment.ReadDrives = [&](const QString &computer, TDriveList &list, const QString &u, const QString &p) {
             return ReadComputerDrives(*provider, computer, list, u, p);
         };

@@ -112,10 +112,12 @@ bool isNamespace(const QString &nameSpace, const QString &wanted)
 
 } // namespace
 
-TLocalWmiProvider::TLocalWmiProvider(QString sysfsRoot, QString devRoot, std::unique_ptr<TSmartSource> smart)
+TLocalWmiProvider::TLocalWmiProvider(QString sysfsRoot, QString devRoot, std::unique_ptr<TSmartSource> smart,
+                                     TXLogSystem &log)
     : m_sysfsRoot(std::move(sysfsRoot))
     , m_devRoot(std::move(devRoot))
     , m_smart(std::move(smart))
+    , m_log(log)
 {
 }
 
@@ -252,8 +254,18 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
         for (const Disk &disk : ReadingDisks(false)) {
             if (!disk.ata)
                 continue; // NVMe, virtual disks and card readers speak no ATA S.M.A.R.T.
-            if (auto s = m_smart->ReadSectors(disk.devicePath))
-                sectors.emplace_back(disk.drive.ReadText(u"PNPDeviceID"_s), std::move(*s));
+            TSmartReading reading;
+            try {
+                reading = m_smart->ReadSectors(disk.devicePath);
+            } catch (const EWmiError &e) {
+                m_log.LogException(e, LogPlace::ReadLocalDrive);
+                throw;
+            }
+            // Left unsaid, such a drive would only look like one without S.M.A.R.T.
+            if (!reading.failure.isEmpty())
+                m_log.LogException(reading.failure, LogPlace::ReadLocalDrive);
+            if (reading.sectors)
+                sectors.emplace_back(disk.drive.ReadText(u"PNPDeviceID"_s), std::move(*reading.sectors));
         }
         if (!thresholds) {
             m_sectors = sectors;

@@ -6,6 +6,7 @@
 // ATA drives, MSStorageDriver_FailurePredictStatus from their SMART RETURN STATUS. The sysfs and /dev roots are parameters, so tests run it on a
 // small fake tree.
 
+#include "foundation/LogSystem.h"
 #include "platform/Wmi.h"
 #include "platform/linux/SmartSource.h"
 
@@ -20,8 +21,10 @@ namespace valmora::platform {
 class TLocalWmiProvider final : public wmi::TWmiStaticProvider
 {
 public:
+    // A drive that libatasmart fails on is written to log, with its path and the reason.
     explicit TLocalWmiProvider(QString sysfsRoot = QStringLiteral("/sys"), QString devRoot = QStringLiteral("/dev"),
-                               std::unique_ptr<TSmartSource> smart = std::make_unique<TAtaSmartSource>());
+                               std::unique_ptr<TSmartSource> smart = std::make_unique<TAtaSmartSource>(),
+                               TXLogSystem &log = XLogSystem());
 
     void Connect(const QString &server, const QString &nameSpace, const QString &user,
                  const QString &password) override;
@@ -49,6 +52,7 @@ private:
     QString m_sysfsRoot;
     QString m_devRoot;
     std::unique_ptr<TSmartSource> m_smart;
+    TXLogSystem &m_log;
     // The sectors read for the data query, kept for the thresholds query that
     // follows it, so a reading opens every drive once.
     std::optional<std::vector<std::pair<QString, TSmartSectors>>> m_sectors;

@@ -36,11 +36,14 @@ QString errnoText(int error)
 }
 
 // The sectors of an opened disk (a device or a blob).
-std::optional<TSmartSectors> readOpened(SkDisk *disk, const QString &devicePath)
+TSmartReading readOpened(SkDisk *disk, const QString &devicePath)
 {
     SkBool available = FALSE;
-    if (sk_disk_smart_is_available(disk, &available) < 0 || !available)
-        return std::nullopt;
+    // libatasmart refuses this when the drive did not answer IDENTIFY DEVICE.
+    if (sk_disk_smart_is_available(disk, &available) < 0)
+        return {std::nullopt, u"\"%1\" did not answer IDENTIFY DEVICE: %2"_s.arg(devicePath, errnoText(errno))};
+    if (!available)
+        return {};
     if (sk_disk_smart_read_data(disk) < 0)
         throw EWmiError(u"Cannot read the S.M.A.R.T. data of \"%1\": %2"_s.arg(devicePath, errnoText(errno)));
     // Parsing the attributes makes libatasmart read the threshold sector too.
@@ -57,7 +60,7 @@ std::optional<TSmartSectors> readOpened(SkDisk *disk, const QString &devicePath)
     SkBool good = TRUE;
     if (sk_disk_smart_status(disk, &good) >= 0)
         sectors->good = good != FALSE;
-    return sectors;
+    return {sectors, QString()};
 }
 
 } // namespace
@@ -84,7 +87,7 @@ std::optional<TSmartSectors> SectorsFromBlob(const QByteArray &blob)
     return TSmartSectors{*data, *thresholds};
 }
 
-std::optional<TSmartSectors> TAtaSmartSource::ReadSectors(const QString &devicePath)
+TSmartReading TAtaSmartSource::ReadSectors(const QString &devicePath)
 {
     const QByteArray path = QFile::encodeName(devicePath);
     // Lack of rights is a failure, never a drive without S.M.A.R.T.
@@ -104,17 +107,17 @@ std::optional<TSmartSectors> TAtaSmartSource::ReadSectors(const QString &deviceP
         // device does not speak ATA.
         if ((error == EACCES || error == EPERM) && ::geteuid() != 0)
             throw EWmiError(u"Cannot open \"%1\": %2 (reading local drives needs root)"_s.arg(devicePath, errnoText(error)));
-        return std::nullopt;
+        return {std::nullopt, u"Cannot open \"%1\" for ATA commands: %2"_s.arg(devicePath, errnoText(error))};
     }
     const DiskPtr disk(raw);
     return readOpened(disk.get(), devicePath);
 }
 
-std::optional<TSmartSectors> TAtaSmartBlobSource::ReadSectors(const QString &devicePath)
+TSmartReading TAtaSmartBlobSource::ReadSectors(const QString &devicePath)
 {
     const auto it = m_blobs.constFind(devicePath);
     if (it == m_blobs.constEnd())
-        return std::nullopt;
+        return {};
     SkDisk *raw = nullptr;
     if (sk_disk_open(nullptr, &raw) < 0)
         throw EWmiError(u"Cannot create a S.M.A.R.T. disk for \"%1\": %2"_s.arg(devicePath, errnoText(errno)));

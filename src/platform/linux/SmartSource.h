@@ -22,21 +22,32 @@ struct TSmartSectors
     std::optional<bool> good = std::nullopt;
 };
 
+// What one drive gave.
+struct TSmartReading
+{
+    std::optional<TSmartSectors> sectors; // nullopt: none
+    // Why the drive gave none when libatasmart failed on it (it could not be
+    // opened for ATA commands or did not answer IDENTIFY), naming the drive and
+    // the system's reason; empty when the drive simply has no S.M.A.R.T. Such a
+    // drive counts as one without S.M.A.R.T.
+    QString failure;
+};
+
 class TSmartSource
 {
 public:
     virtual ~TSmartSource() = default;
-    // The sectors of the drive at devicePath; nullopt when the drive has no
-    // S.M.A.R.T. (not ATA, or switched off). Raises wmi::EWmiError when the
-    // drive cannot be read for lack of rights or fails while being read.
-    virtual std::optional<TSmartSectors> ReadSectors(const QString &devicePath) = 0;
+    // The sectors of the drive at devicePath. Raises wmi::EWmiError when the
+    // drive cannot be read for lack of rights or fails while its S.M.A.R.T.
+    // sectors are read.
+    virtual TSmartReading ReadSectors(const QString &devicePath) = 0;
 };
 
 // Reads the device with libatasmart. Needs root.
 class TAtaSmartSource final : public TSmartSource
 {
 public:
-    std::optional<TSmartSectors> ReadSectors(const QString &devicePath) override;
+    TSmartReading ReadSectors(const QString &devicePath) override;
 };
 
 // Answers from libatasmart blobs (as sk_disk_get_blob writes them), one per
@@ -45,7 +56,7 @@ class TAtaSmartBlobSource final : public TSmartSource
 {
 public:
     void Add(const QString &devicePath, QByteArray blob) { m_blobs.insert(devicePath, std::move(blob)); }
-    std::optional<TSmartSectors> ReadSectors(const QString &devicePath) override;
+    TSmartReading ReadSectors(const QString &devicePath) override;
 
 private:
     QHash<QString, QByteArray> m_blobs;
