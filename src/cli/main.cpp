@@ -2,8 +2,6 @@
 #include "CliCommand.h"
 #include "DriveOutput.h"
 
-#include "drivedata/Verdicts.h"
-
 #include "foundation/Environment.h"
 
 #include <QCoreApplication>
@@ -86,7 +84,7 @@ int main(int argc, char *argv[])
         if (c.name == first) {
             InstallVerdictRules();
             const int code = c.run(args);
-            valmora::FlushVerdictRules();
+            FinishVerdictRules();
             return code;
         }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));
