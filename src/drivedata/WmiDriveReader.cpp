@@ -219,9 +219,13 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
     try {
         Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictStatus"_s);
         while (const auto object = stage.objects->Next()) {
-            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
-            if (drive && readBoolean(*object, u"PredictFailure"_s))
-                drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
+            try {
+                TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+                if (drive && readBoolean(*object, u"PredictFailure"_s))
+                    drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
+            } catch (const std::exception &) {
+                // An instance that cannot be read says nothing about its drive.
+            }
         }
     } catch (const std::exception &) {
     }
