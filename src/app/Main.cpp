@@ -918,7 +918,7 @@ void TMainForm::RemoveDeletedComputers(QStringList &names)
 void TMainForm::applySuspectTest(TComputerItem *item)
 {
     for (int i = 0; i < item->Drives->Count(); ++i)
-        if (item->Drives->Items(i).HasFlaggedAttribute() && item->Group == StateUnavailable) {
+        if (item->Drives->Items(i).IsFlagged() && item->Group == StateUnavailable) {
             item->Group = StateSuspected;
             item->ImageIndex = 1;
         }
@@ -1120,7 +1120,7 @@ void TMainForm::BuildDriveButtons(TDriveList &list)
         button->setCheckable(true);
         button->setAutoRaise(true);
         button->resize(kDriveButtonWidth, kDriveButtonHeight);
-        if (drive.HasFlaggedAttribute()) {
+        if (drive.IsFlagged()) {
             QPalette palette = button->palette();
             palette.setColor(QPalette::ButtonText, QColor(255, 0, 0));
             palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
