@@ -1,6 +1,9 @@
 #include "Main.h"
 
+#include "AboutForm.h"
 #include "ComCtrlsHelpers.h"
+#include "MessageBox.h"
+#include "Options2Form.h"
 
 #include "discovery/ComputerNameCheck.h"
 #include "discovery/Computers.h"
@@ -29,6 +32,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
@@ -45,28 +49,26 @@ namespace valmora {
 namespace {
 
 
+constexpr int kMinimumWidth = 800;
+constexpr int kMinimumHeight = 550;
 constexpr int kDriveButtonWidth = 150;
 constexpr int kDriveButtonHeight = 32;
+// What the drive view shows for a figure the drive did not give.
+const QString kUnknownValue = u"\u2013"_s;
 
-TFormMessageHandler &messageHandler()
+bool hasAttribute(const TDriveInformation &drive, int id)
 {
-    static TFormMessageHandler handler;
-    return handler;
+    for (int i = 0; i < drive.UsedSlots(); ++i)
+        if (drive.AttrId[static_cast<std::size_t>(i)] == id)
+            return true;
+    return false;
 }
 
-QMessageBox::StandardButton messageBox(QWidget *parent, const QString &caption, const QString &text,
-                                       QMessageBox::StandardButtons buttons = QMessageBox::Ok)
-{
-    if (messageHandler())
-        return messageHandler()(caption, text, buttons);
-    QMessageBox box(QMessageBox::NoIcon, caption, QString(text).replace(u"\r\n"_s, u"\n"_s), buttons, parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-}
 
 // What escapes a command or a message handler: a box with the error's text.
 void reportError(QWidget *parent, const std::exception &e)
 {
-    messageBox(parent, u"VALMORA 2015"_s, ExceptionMessage(e));
+    ShowMessageBox(parent, u"VALMORA 2015"_s, ExceptionMessage(e));
 }
 
 template <typename F>
@@ -77,6 +79,14 @@ void guarded(QWidget *parent, F &&f)
     } catch (const std::exception &e) {
         reportError(parent, e);
     }
+}
+
+// The note is yellow for an attribute whose growth predicts failure, else in the window colour.
+void setNoteColour(QPlainTextEdit *note, bool warning)
+{
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::Base, warning ? QColor(255, 255, 0) : QApplication::palette().color(QPalette::Base));
+    note->setPalette(palette);
 }
 
 QIcon renderIcon(const QString &resource, int size)
@@ -112,9 +122,14 @@ QFont formFont()
 
 } // namespace
 
-TFormMessageHandler SetFormMessageHandler(TFormMessageHandler handler)
+QRect FitToScreen(const QRect &frame, const QRect &available)
 {
-    return std::exchange(messageHandler(), std::move(handler));
+    if (available.isEmpty())
+        return frame;
+    QRect fitted(frame.topLeft(), frame.size().boundedTo(available.size()));
+    fitted.moveLeft(std::clamp(fitted.left(), available.left(), available.right() - fitted.width() + 1));
+    fitted.moveTop(std::clamp(fitted.top(), available.top(), available.bottom() - fitted.height() + 1));
+    return fitted;
 }
 
 QString FormatTemperature(int value, int scale)
@@ -212,7 +227,7 @@ void TMainForm::formDestroy()
 void TMainForm::createComponents()
 {
     setWindowTitle(u"VALMORA 2015"_s);
-    setMinimumSize(800, 550);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     setFont(formFont());
     m_images = {renderIcon(u":/images/computer.svg"_s, 32), renderIcon(u":/images/computer-cross.svg"_s, 32)};
     setWindowIcon(renderIcon(u":/images/valmora.svg"_s, 64));
@@ -336,13 +351,33 @@ void TMainForm::createComponents()
     acAbout = action(u"acAbout"_s);
     acRefresh = action(u"acRefresh"_s);
     acRefresh->setText(u"Refresh"_s);
-    acOverwriteUserPass = action(u"acOverwriteUserPass"_s);
-    acOverwriteUserPass->setEnabled(false);
+    acOverwriteUserPass = new TacOverwriteUserPass(
+        this,
+        [this]() -> std::optional<QString> {
+            if (!m_selected)
+                return std::nullopt;
+            return m_selected->Caption();
+        },
+        DataFolder());
+    acShowWindow = action(u"acShowWindow"_s);
+    acRefreshStatus = action(u"acRefreshStatus"_s);
+    // Until the refresh thread runs (the first run's discovery) there is nothing to ask.
+    acRefreshStatus->setEnabled(false);
 
     connect(acDeleteComputerInformation, &QAction::triggered, this,
             [this] { guarded(this, [this] { acDeleteComputerInformationExecute(); }); });
+    connect(acOptions, &QAction::triggered, this, [this] { guarded(this, [this] { ExecuteOptionsCommand(this); }); });
     connect(acExit, &QAction::triggered, this, &QWidget::close);
+    connect(acHelp, &QAction::triggered, this, [] { acHelpExecute(); });
+    connect(acContact, &QAction::triggered, this, [] { acContactExecute(); });
+    connect(acAbout, &QAction::triggered, this, [this] { TfrmAbout::Execute(this); });
     connect(acRefresh, &QAction::triggered, this, [this] { guarded(this, [this] { acRefreshExecute(); }); });
+    connect(acShowWindow, &QAction::triggered, this, [this] { TrayIcon1DblClick(); });
+    // The refresh thread checks at once instead of waiting out its interval.
+    connect(acRefreshStatus, &QAction::triggered, this, [this] {
+        if (RefreshThread)
+            RefreshThread->CheckNow();
+    });
 
     mmCommands = menuBar()->addMenu(QString());
     mmCommands->setObjectName(u"mmCommands"_s);
@@ -365,6 +400,10 @@ void TMainForm::createComponents()
 
     pmTrayIcon = new QMenu(this);
     pmTrayIcon->setObjectName(u"pmTrayIcon"_s);
+    pmTrayIcon->addAction(acShowWindow);
+    pmTrayIcon->addAction(acRefreshStatus);
+    pmTrayIcon->addSeparator();
+    pmTrayIcon->addAction(acExit);
     TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon1->setObjectName(u"TrayIcon1"_s);
     TrayIcon1->setToolTip(u"VALMORA 2015"_s);
@@ -392,6 +431,8 @@ void TMainForm::PrepareWindow()
     acAbout->setText(u"About"_s);
     acContact->setText(u"Contact"_s);
     acHelp->setText(u"Help"_s);
+    acShowWindow->setText(u"Show"_s);
+    acRefreshStatus->setText(u"Refresh status"_s);
     mmHelp->setTitle(u"Help"_s);
     lvComputers->headerItem()->setText(0, u"Name"_s);
     lvComputers->headerItem()->setText(1, QString());
@@ -444,13 +485,43 @@ void TMainForm::LoadWindowPlacement()
         const QString &key = TOptions::KeyPath;
         const int left = TRegistryHelper::ReadInteger(key, u"Left"_s, TRootKey::CurrentUser, 100);
         const int top = TRegistryHelper::ReadInteger(key, u"Top"_s, TRootKey::CurrentUser, 100);
-        const int width = TRegistryHelper::ReadInteger(key, u"Width"_s, TRootKey::CurrentUser, minimumWidth());
-        const int height = TRegistryHelper::ReadInteger(key, u"Height"_s, TRootKey::CurrentUser, minimumHeight());
+        const int width = TRegistryHelper::ReadInteger(key, u"Width"_s, TRootKey::CurrentUser, kMinimumWidth);
+        const int height = TRegistryHelper::ReadInteger(key, u"Height"_s, TRootKey::CurrentUser, kMinimumHeight);
         move(left, top);
         resize(width, height);
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::RestoreWindowPlacement);
     }
+    fitToScreen();
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Only now is the frame known; a placement stored on a larger screen (or
+    // at another scaling) must not put the status bar out of reach.
+    fitToScreen();
+}
+
+void TMainForm::fitToScreen()
+{
+    const QRect frame = frameGeometry();
+    QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QRect client = geometry();
+    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom());
+    const QSize room = available.size().shrunkBy(margins);
+    setMinimumSize(std::min(kMinimumWidth, room.width()), std::min(kMinimumHeight, room.height()));
+    const QRect fitted = FitToScreen(frame, available);
+    if (fitted == frame)
+        return;
+    move(fitted.topLeft());
+    resize(fitted.size().shrunkBy(margins));
 }
 
 void TMainForm::SaveWindowPlacement()
@@ -497,6 +568,8 @@ TNNBase *TMainForm::chooseSource(int searchKind)
     case 0:
         return m_parts.ThisComputer1.get();
     case 2:
+        // The ranges of the settings, for the first run as for a rebuild.
+        m_parts.IPNetworkNeigborhoodComputes1->SetIPRanges(TOptions::ReadIPRanges());
         return m_parts.IPNetworkNeigborhoodComputes1.get();
     default:
         return m_parts.NetworkNeigborhoodComputes1.get();
@@ -522,10 +595,10 @@ void TMainForm::WMStart()
 
 void TMainForm::startFirstRun(TNNBase *source)
 {
-    messageBox(this, u"Atenttion"_s,
-               u"This application is run first time.\r\nApplication will discover computers on network and check "
-               "theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be minimized "
-               "during scan."_s);
+    ShowMessageBox(this, u"Atenttion"_s,
+                   u"This application is run first time.\r\nApplication will discover computers on network and check "
+                   "theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be "
+                   "minimized during scan."_s);
     if (m_destroyed)
         return;
     ApplicationEvents1Minimize();
@@ -555,7 +628,7 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
         return;
     }
     if (source->ComputerCount() < 1) {
-        messageBox(this, u"Atenttion"_s, u"There is no computers! Enable NetworkNeigborhood!"_s);
+        ShowMessageBox(this, u"Atenttion"_s, u"There is no computers! Enable NetworkNeigborhood!"_s);
         finishFirstRun(source);
         return;
     }
@@ -629,7 +702,7 @@ void TMainForm::firstRunChecked(const QString &caption, const QString &host, std
         // The discovery ends here; "FirstRun" stays, so the next start discovers again.
         if (m_discovery.joinable())
             m_discovery.join();
-        messageBox(this, u"VALMORA 2015"_s, error);
+        ShowMessageBox(this, u"VALMORA 2015"_s, error);
         return;
     }
     if (!item)
@@ -667,7 +740,11 @@ void TMainForm::finishFirstRun(TNNBase *source)
 
 void TMainForm::startRefreshThread(TNNBase *source)
 {
-    RefreshThread = std::make_unique<TRefreshThread>(m_parts.CreateThreadParts());
+    TRefreshThreadParts threadParts = m_parts.CreateThreadParts();
+    // The thread walks the ranges again every cycle, so it needs them too.
+    if (threadParts.IPSource)
+        threadParts.IPSource->SetIPRanges(TOptions::ReadIPRanges());
+    RefreshThread = std::make_unique<TRefreshThread>(std::move(threadParts));
     RefreshThread->DomainUser = TOptions::ReadUser();
     RefreshThread->DomainPassword = TOptions::ReadUserP();
     RefreshThread->SetSearchKind(TOptions::ReadSearchKind());
@@ -683,6 +760,7 @@ void TMainForm::startRefreshThread(TNNBase *source)
             this, [this, batch] { guarded(this, [&] { WMCycleDone(batch); }); }, Qt::QueuedConnection);
     };
     RefreshThread->Resume();
+    acRefreshStatus->setEnabled(true);
     m_startupDone = true;
     emit startupDone();
 }
@@ -838,8 +916,6 @@ void TMainForm::acRefreshExecute()
 {
     m_listSearchKind = TOptions::ReadSearchKind();
     TNNBase *source = chooseSource(m_listSearchKind);
-    if (source == m_parts.IPNetworkNeigborhoodComputes1.get())
-        m_parts.IPNetworkNeigborhoodComputes1->SetIPRanges(TOptions::ReadIPRanges());
     lvComputers->setUpdatesEnabled(false);
     clearList();
     const auto resume = qScopeGuard([this] {
@@ -886,6 +962,9 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
 {
     if (!batch || m_destroyed)
         return;
+    // A computer the source dropped and added again in the same cycle comes
+    // back as a new item: the user's choice follows it by name.
+    const QString selected = m_selected ? m_selected->Caption() : QString();
     RemoveDeletedComputers(batch->RemovedComputerNames);
     // Entries a failed merge left behind join this batch unless it checked them anew.
     if (!m_pending.empty()) {
@@ -898,8 +977,23 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
         m_pending.clear();
     }
     MergeCheckedComputers(batch->CheckedComputers);
+    if (!selected.isEmpty() && !m_selected)
+        reselect(selected);
     ++m_mergeCount;
     emit cycleMerged();
+}
+
+void TMainForm::reselect(const QString &caption)
+{
+    TComputerItem *item = FindItem(caption);
+    if (!item)
+        return;
+    lvComputers->setCurrentItem(item);
+    lvComputers->scrollToItem(item);
+    // Selecting it already ran the selection handler; this covers a view that
+    // still held the item selected while the window had let it go.
+    if (m_selected != item)
+        lvComputersSelectItem();
 }
 
 void TMainForm::RemoveDeletedComputers(QStringList &names)
@@ -1033,7 +1127,7 @@ void TMainForm::selectItem(TComputerItem *item)
     m_stateWriter.Drain();
     WriteComputerState(DataFolder(), item->Caption(), item->Group);
     statusBar()->showMessage(item->Caption());
-    memoInfo->clear();
+    resetNote();
     Panel4->setVisible(item->Drives->Count() > 0);
 }
 
@@ -1049,7 +1143,7 @@ void TMainForm::unselectItem()
 void TMainForm::UpdateActions()
 {
     acDeleteComputerInformationUpdate();
-    acOverwriteUserPass->setEnabled(m_selected != nullptr);
+    acOverwriteUserPass->Update();
 }
 
 void TMainForm::acDeleteComputerInformationUpdate()
@@ -1066,14 +1160,32 @@ void TMainForm::acDeleteComputerInformationExecute()
         return;
     TComputerItem *item = m_selected;
     const QString caption = item->Caption();
-    if (messageBox(this, u"Atention"_s, u"Do you want delete information about "_s + caption + u"?"_s,
-                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    if (ShowMessageBox(this, u"Atention"_s, u"Do you want delete information about "_s + caption + u"?"_s,
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
     const QString file = informationFileName(DataFolder(), caption);
     QFile f(file);
     if (f.exists() && !f.remove())
         throw Exception(u"Cannot delete \"%1\": %2"_s.arg(file, f.errorString()));
+    // The neighbour in the same group takes the selection, and is shown; with
+    // none, nothing stays selected.
+    QTreeWidgetItem *group = item->parent();
+    const int index = group ? group->indexOfChild(item) : -1;
+    QTreeWidgetItem *next = nullptr;
+    if (group && index + 1 < group->childCount())
+        next = group->child(index + 1);
+    else if (group && index > 0)
+        next = group->child(index - 1);
     removeItem(item);
+    {
+        const bool guard = std::exchange(m_merging, true);
+        lvComputers->clearSelection();
+        m_merging = guard;
+    }
+    if (next)
+        reselect(static_cast<TComputerItem *>(next)->Caption());
+    else
+        lvComputers->setCurrentItem(nullptr);
     UpdateActions();
 }
 
@@ -1171,8 +1283,11 @@ void TMainForm::Panel4Resize()
 
 void TMainForm::showPowerOnCount(std::int32_t hours)
 {
-    lbPowerOnCount->setText(u"Raw data in minutes.Power on count: %1 hours (%2 minutes).Power cycle count: %3"_s.arg(
-        hours).arg(static_cast<qint64>(hours) * 60).arg(PowerCycleCount));
+    // A figure the drive does not report is shown as unknown, not as 0.
+    const QString powerOn =
+        HasPowerOn ? u"%1 hours (%2 minutes)"_s.arg(hours).arg(static_cast<qint64>(hours) * 60) : kUnknownValue;
+    const QString cycles = HasPowerCycles ? QString::number(PowerCycleCount) : kUnknownValue;
+    lbPowerOnCount->setText(u"Raw data in minutes.Power on count: %1.Power cycle count: %2"_s.arg(powerOn, cycles));
 }
 
 void TMainForm::ShowDrive(int buttonIndex)
@@ -1188,20 +1303,26 @@ void TMainForm::ShowDrive(int buttonIndex)
         PowerOnInMinutesByFamily = PowerOnInMinutes(drive);
         PowerOnRaw = 0;
         PowerCycleCount = 0;
+        HasPowerOn = hasAttribute(drive, 9);
+        HasPowerCycles = hasAttribute(drive, 12);
         std::int32_t hours = 0;
         lbManufacturerModelInfo->setText(
             u"%1 Model: %2 S/N:%3"_s.arg(drive.Manufacturer, drive.Model, drive.SerialNumber));
         lbDriveSize->setText(u"Size %1 MB (%2 bytes)"_s.arg(drive.Size / 1000000).arg(drive.Size));
+        // The temperatures come from attribute 194, or 190 on drives without it; a drive without both gave none.
+        const bool hasTemperature = hasAttribute(drive, 194) || hasAttribute(drive, 190);
+        const auto temperature = [hasTemperature](int value) {
+            return hasTemperature ? FormatTemperature(value, TOptions::ReadTemperatureScale()) : kUnknownValue;
+        };
         lbTemperature->setText(u"Temperature.Current: %1 Worst: %2 Low: %3"_s.arg(
-            FormatTemperature(drive.TemperatureCurrent, TOptions::ReadTemperatureScale()),
-            FormatTemperature(drive.TemperatureWorst, TOptions::ReadTemperatureScale()),
-            FormatTemperature(drive.TemperatureLow, TOptions::ReadTemperatureScale())));
+            temperature(drive.TemperatureCurrent), temperature(drive.TemperatureWorst),
+            temperature(drive.TemperatureLow)));
         if (!m_selected)
             lbLastReadoutDate->clear();
-        else if (m_selected->Drives->ReadoutTime > 0)
-            lbLastReadoutDate->setText(u"Last readout: %1"_s.arg(DateTimeText(DateTimeToQt(m_selected->Drives->ReadoutTime))));
         else
-            lbLastReadoutDate->setText(u"No readouts"_s);
+            lbLastReadoutDate->setText(u"Last readout: %1"_s.arg(
+                m_selected->Drives->ReadoutTime > 0 ? DateTimeText(DateTimeToQt(m_selected->Drives->ReadoutTime))
+                                                    : kUnknownValue));
         lbLastReadoutDate->adjustSize();
 
         DescriptionsReady = false;
@@ -1242,7 +1363,7 @@ void TMainForm::ShowDrive(int buttonIndex)
             throw;
         acRefreshExecute();
     }
-    memoInfo->clear();
+    resetNote();
     DescriptionsReady = lvSmartData->topLevelItemCount() > 0;
     if (button)
         button->setChecked(true);
@@ -1290,17 +1411,19 @@ void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
 {
     if (!row || !DescriptionsReady)
         return;
-    QPalette palette = memoInfo->palette();
-    palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Base));
     const QString section = row->text(0);
+    setNoteColour(memoInfo, AttrDescriptions->AttributeWarning(section));
     // What the attribute is, then why it has its verdict.
     const QString reason = row->toolTip(0);
     const QString description = AttrDescriptions->AttributeDescription(section);
     memoInfo->setPlainText(reason.isEmpty() ? description : description + u"\n\nReason: "_s + reason);
-    if (AttrDescriptions->AttributeWarning(section))
-        palette.setColor(QPalette::Base, QColor(255, 255, 0));
-    memoInfo->setPalette(palette);
     memoInfo->moveCursor(QTextCursor::Start);
+}
+
+void TMainForm::resetNote()
+{
+    setNoteColour(memoInfo, false);
+    memoInfo->clear();
 }
 
 void TMainForm::ClearDriveLabels()
@@ -1317,7 +1440,7 @@ void TMainForm::ClearDriveView()
     freeDriveButtons();
     ClearDriveLabels();
     statusBar()->clearMessage();
-    memoInfo->clear();
+    resetNote();
 }
 
 } // namespace valmora

@@ -5,6 +5,7 @@
 // right, kept current by the refresh thread's batches.
 
 #include "AttrInfo.h"
+#include "UserPassForm.h"
 
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
@@ -15,7 +16,6 @@
 
 #include <QIcon>
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QPointer>
 #include <QTreeWidgetItem>
 
@@ -72,12 +72,9 @@ QString FormatTemperature(int value, int scale);
 // The list's order: ASCII letters without regard to case, other characters by code.
 int CompareComputerCaptions(const QString &left, const QString &right);
 
-// Message boxes of the window: caption, text, buttons → button pressed. Tests
-// install their own answers.
-using TFormMessageHandler =
-    std::function<QMessageBox::StandardButton(const QString &caption, const QString &text,
-                                              QMessageBox::StandardButtons buttons)>;
-TFormMessageHandler SetFormMessageHandler(TFormMessageHandler handler);
+// A window placement (the frame's rectangle) moved and shrunk so that it lies
+// within the available area of its screen; one that fits stays as it is.
+QRect FitToScreen(const QRect &frame, const QRect &available);
 
 class TMainForm final : public QMainWindow
 {
@@ -163,7 +160,10 @@ public:
     QAction *acRefresh = nullptr;
     QAction *acPowerOnCount = nullptr;
     QAction *acAcknowledgeWarning = nullptr;
-    QAction *acOverwriteUserPass = nullptr;
+    TacOverwriteUserPass *acOverwriteUserPass = nullptr;
+    // The notification area's menu.
+    QAction *acShowWindow = nullptr;
+    QAction *acRefreshStatus = nullptr;
 
     struct TDriveButton
     {
@@ -175,6 +175,9 @@ public:
     QString CurrentModel;
     std::int32_t PowerOnRaw = 0;
     std::int32_t PowerCycleCount = 0;
+    // Whether the drive shown has attribute 9 (power-on time) and 12 (power cycles).
+    bool HasPowerOn = false;
+    bool HasPowerCycles = false;
     // The shown drive's family counts power-on time in minutes: where the
     // hours/minutes choice starts until the user sets it for the model.
     bool PowerOnInMinutesByFamily = false;
@@ -189,6 +192,7 @@ signals:
 protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -209,6 +213,12 @@ private:
     void BuildDriveButtons(TDriveList &list);
     void freeDriveButtons();
     void showPowerOnCount(std::int32_t hours);
+    // The note below the table back to the window colour, and empty.
+    void resetNote();
+    // Keeps the window, and its minimum size, within the screen it is on.
+    void fitToScreen();
+    // Selects and shows the computer of that name when the list holds it.
+    void reselect(const QString &caption);
     void placeItem(TComputerItem *item, int group);
     void removeItem(TComputerItem *item);
     void clearList();

@@ -39,6 +39,21 @@ struct TSortOnExit
     ~TSortOnExit() { list.setSorted(true); }
 };
 
+// The range of a settings line; an error names the line, as the user wrote it.
+TRange readRange(const QString &line)
+{
+    const auto named = [&line](const Exception &e) {
+        return u"The IP range \"%1\" cannot be read: %2"_s.arg(line, e.message());
+    };
+    try {
+        return TRange(line);
+    } catch (const EConvertError &e) {
+        throw EConvertError(named(e));
+    } catch (const Exception &e) {
+        throw Exception(named(e));
+    }
+}
+
 } // namespace
 
 TIP::TIP(const QString &text)
@@ -171,7 +186,7 @@ bool TIPNetworkNeigborhoodComputes::Refresh()
     m_resolver->SetTimeoutMs(LookupTimeoutMs);
     XLogSystem().LogFormat(u"Range count %d"_s, {std::int64_t{m_ipRanges.size()}}, 0);
     for (const QString &line : std::as_const(m_ipRanges)) {
-        TRange range(line);
+        TRange range = readRange(line);
         if (range.IsReversed()) {
             XLogSystem().LogException(
                 u"The IP range %1 ends below its first address (%2 - %3) and is not walked"_s.arg(

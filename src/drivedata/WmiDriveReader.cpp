@@ -2,6 +2,8 @@
 
 #include "platform/WmiProviders.h"
 
+#include <QHash>
+#include <QList>
 #include <QStringList>
 
 #include <algorithm>
@@ -28,17 +30,66 @@ QString upperAscii(const QString &text)
     return result;
 }
 
-// The first drive whose identifier, upper-cased, begins the instance's name.
-TDriveInformation *driveFor(TDriveList &list, const QString &instanceName)
+// Finds the first drive whose identifier, upper-cased, begins an instance's
+// name: one hash look-up per identifier length instead of a walk over every
+// drive, which a computer with thousands of drives makes quadratic.
+class DriveIndex
 {
-    const QString name = upperAscii(instanceName);
-    for (int i = 0; i < list.Count(); ++i) {
-        TDriveInformation &d = list.Items(i);
-        if (!d.PNPDeviceID.isEmpty() && name.startsWith(upperAscii(d.PNPDeviceID)))
-            return &d;
+public:
+    explicit DriveIndex(TDriveList &list)
+        : m_list(list)
+    {
+        for (int i = 0; i < list.Count(); ++i) {
+            const QString id = upperAscii(list.Items(i).PNPDeviceID);
+            if (id.isEmpty())
+                continue;
+            m_first.insert(id, i); // keeps the first drive of an identifier
+            if (!m_lengths.contains(id.size()))
+                m_lengths.append(id.size());
+        }
     }
-    return nullptr;
-}
+
+    TDriveInformation *driveFor(const QString &instanceName) const
+    {
+        const QString name = upperAscii(instanceName);
+        int best = -1;
+        for (const qsizetype length : m_lengths) {
+            if (length > name.size())
+                continue;
+            const auto it = m_first.constFind(QStringView(name).left(length).toString());
+            if (it != m_first.constEnd() && (best < 0 || *it < best))
+                best = *it;
+        }
+        return best < 0 ? nullptr : &m_list.Items(best);
+    }
+
+private:
+    TDriveList &m_list;
+    QHash<QString, int> m_first;
+    QList<qsizetype> m_lengths;
+};
+
+// The serial-number table: the value of the first line for each tag, tags
+// compared without regard to letter case.
+class SerialTable
+{
+public:
+    void add(const QString &line)
+    {
+        const qsizetype eq = line.indexOf(u'=');
+        const QString tag = line.left(eq).toCaseFolded();
+        if (!m_serials.contains(tag))
+            m_serials.insert(tag, line.mid(eq + 1));
+    }
+    QString serialOf(const QString &deviceId) const
+    {
+        return m_serials.value(deviceId.toCaseFolded());
+    }
+    void clear() { m_serials.clear(); }
+
+private:
+    QHash<QString, QString> m_serials;
+};
 
 // One stage's hold on the platform, released when the stage ends, normally or
 // not: enumerator, object set, connection, locator (members go in reverse order).
@@ -103,32 +154,47 @@ QString ServerName(const QString &computer)
 }
 
 int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
-                       const QString &password)
+                       const QString &password, QString *reason)
 {
     list.ClearDrives();
     list.ComputerName = computer;
     const QString server = ServerName(computer);
     int result = kReadGood;
+    QStringList reasons;
+    const auto give = [&](int code) {
+        if (reason)
+            *reason = reasons.join(u"; "_s);
+        return code;
+    };
+    const auto stopped = [&](const QString &stage, const std::exception &e) {
+        reasons.append(stage + u": "_s + QString::fromUtf8(e.what()));
+    };
 
     // Stage A: serial numbers, as lines "tag=serial".
-    QStringList serials;
+    SerialTable serials;
     try {
         Stage stage(provider, server, kCimv2, user, password, u"Win32_PhysicalMedia"_s);
         while (const auto object = stage.objects->Next()) {
             try {
-                serials.append(object->ReadText(u"Tag"_s) + u'=' + object->ReadText(u"SerialNumber"_s));
+                serials.add(object->ReadText(u"Tag"_s) + u'=' + object->ReadText(u"SerialNumber"_s));
             } catch (const std::exception &) {
                 // An object that cannot be read is skipped.
             }
         }
-    } catch (const std::exception &) {
-        return kReadNoCimv2;
+    } catch (const std::exception &e) {
+        stopped(u"Win32_PhysicalMedia"_s, e);
+        return give(kReadNoCimv2);
     }
 
     // Stage B: the drives.
     try {
         Stage stage(provider, server, kCimv2, user, password, u"Win32_DiskDrive"_s);
         while (const auto object = stage.objects->Next()) {
+            if (list.Count() >= kMaxDrivesPerComputer) {
+                // The rest of the walk is abandoned (and released by the stage).
+                reasons.append(u"the list of drives was cut at %1 drives"_s.arg(kMaxDrivesPerComputer));
+                break;
+            }
             auto d = std::make_unique<TDriveInformation>();
             const wmi::TWmiObject &o = *object;
             auto low32 = [&o](const QString &p) { return static_cast<std::uint32_t>(o.ReadInt64(p)); };
@@ -144,14 +210,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             readProperty(d->PNPDeviceID, [&] { return text(u"PNPDeviceID"_s); });
             readProperty(d->SectorsPerTrack, [&] { return low32(u"SectorsPerTrack"_s); });
             try {
-                const QString deviceId = o.ReadText(u"DeviceId"_s);
-                for (const QString &line : std::as_const(serials)) {
-                    const qsizetype eq = line.indexOf(u'=');
-                    if (line.left(eq).compare(deviceId, Qt::CaseInsensitive) == 0) {
-                        d->SerialNumber = line.mid(eq + 1);
-                        break;
-                    }
-                }
+                d->SerialNumber = serials.serialOf(o.ReadText(u"DeviceId"_s));
             } catch (const std::exception &) {
             }
             readProperty(d->Size, [&] { return o.ReadInt64(u"Size"_s); });
@@ -163,10 +222,12 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             readProperty(d->TracksPerCylinder, [&] { return low32(u"TracksPerCylinder"_s); });
             list.Add(std::move(d));
         }
-    } catch (const std::exception &) {
-        return kReadNoCimv2;
+    } catch (const std::exception &e) {
+        stopped(u"Win32_DiskDrive"_s, e);
+        return give(kReadNoCimv2);
     }
     serials.clear();
+    const DriveIndex drives(list);
 
     // Stage C: the S.M.A.R.T. data sectors.
     result = kReadNoSmart;
@@ -175,7 +236,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
         std::vector<std::uint8_t> block;
         while (const auto object = stage.objects->Next()) {
             result = kReadGood;
-            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+            TDriveInformation *drive = drives.driveFor(object->ReadText(u"InstanceName"_s));
             if (!drive)
                 continue;
             const std::int32_t length = object->ReadInt32(u"Length"_s);
@@ -188,8 +249,9 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
                 block.push_back(object->ReadArrayByte(u"VendorSpecific"_s, i));
             DecodeAttributeData(*drive, block);
         }
-    } catch (const std::exception &) {
-        return result;
+    } catch (const std::exception &e) {
+        stopped(u"MSStorageDriver_FailurePredictData"_s, e);
+        return give(result);
     }
 
     // Stage D: the threshold sectors.
@@ -197,21 +259,22 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
         Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictThresholds"_s);
         std::array<std::uint8_t, kThresholdBlock> block{};
         while (const auto object = stage.objects->Next()) {
-            TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+            TDriveInformation *drive = drives.driveFor(object->ReadText(u"InstanceName"_s));
             if (!drive)
                 continue;
             for (int i = 0; i < kThresholdBlock; ++i)
                 block[static_cast<std::size_t>(i)] = object->ReadArrayByte(u"VendorSpecific"_s, i);
             DecodeThresholdData(*drive, block);
         }
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        stopped(u"MSStorageDriver_FailurePredictThresholds"_s, e);
         // The thresholds that did arrive are still judged: a drive already
         // known to fail must not pass as healthy because a later drive's
         // thresholds could not be read. The readout time stays where it was.
         bool flagged = false;
         for (int i = 0; i < list.Count(); ++i)
             flagged = !EvaluateDrive(list.Items(i)) || flagged;
-        return flagged ? kReadFlagged : result;
+        return give(flagged ? kReadFlagged : result);
     }
 
     // Stage E: the drives' own failure prediction. Older computers and
@@ -220,7 +283,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
         Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictStatus"_s);
         while (const auto object = stage.objects->Next()) {
             try {
-                TDriveInformation *drive = driveFor(list, object->ReadText(u"InstanceName"_s));
+                TDriveInformation *drive = drives.driveFor(object->ReadText(u"InstanceName"_s));
                 if (drive && readBoolean(*object, u"PredictFailure"_s))
                     drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
             } catch (const std::exception &) {
@@ -228,11 +291,12 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             }
         }
     } catch (const std::exception &) {
+        // Not a failure of the reading: the class is optional.
     }
 
     if (list.Count() > 0)
         result = EvaluateDrives(list) ? kReadGood : kReadFlagged;
-    return result;
+    return give(result);
 }
 
 int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password)

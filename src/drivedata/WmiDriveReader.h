@@ -18,14 +18,19 @@ inline constexpr int kReadNoCimv2 = 1;      // root\CIMV2 could not be read
 inline constexpr int kReadNoSmart = 2;      // no S.M.A.R.T. data could be read
 inline constexpr int kReadFlagged = 3;      // read; at least one drive flagged
 
+// The most drives one computer's list holds: a longer inventory is cut there
+// (and the reason says so), so that an absurd answer cannot exhaust memory.
+inline constexpr int kMaxDrivesPerComputer = 1024;
+
 // What a result code means, in one line.
 QString ReadResultText(int result);
 
 // Empties list, sets its ComputerName to computer as given and fills it; the
 // connections go to computer without a leading "\\". Raises nothing: every
-// failure ends in the result code.
+// failure ends in the result code. reason, when given, receives why a stage
+// stopped and whether the list of drives was cut; empty when neither.
 int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
-                       const QString &password);
+                       const QString &password, QString *reason = nullptr);
 // The same through the provider that answers for this computer (see ChooseWmiProvider).
 int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password);
 

@@ -3,6 +3,8 @@
 #include "platform/Wmi.h"
 
 #include <QList>
+
+#include <algorithm>
 #include <QtEndian>
 
 using namespace Qt::Literals::StringLiterals;
@@ -37,6 +39,23 @@ QByteArray parameter(const QByteArray &header, const QByteArray &name)
 
 } // namespace
 
+QByteArray SchemeName(EAuthScheme scheme)
+{
+    return scheme == EAuthScheme::Kerberos ? QByteArrayLiteral("Kerberos") : QByteArrayLiteral("Negotiate");
+}
+
+QByteArray SealingProtocol(EAuthScheme scheme)
+{
+    return scheme == EAuthScheme::Kerberos ? QByteArray(KerberosProtocol) : QByteArray(SpnegoProtocol);
+}
+
+QList<QByteArray> AnswerProtocols(EAuthScheme scheme, bool kerberosMechanism)
+{
+    if (scheme == EAuthScheme::Negotiate && kerberosMechanism)
+        return {SpnegoProtocol, KerberosProtocol};
+    return {SealingProtocol(scheme)};
+}
+
 QByteArray EncryptedContentType(const QByteArray &protocol)
 {
     return "multipart/encrypted;protocol=\"" + protocol + "\";boundary=\"" + defaultBoundary + '"';
@@ -63,16 +82,19 @@ QByteArray BuildEncryptedBody(const TEncryptedMessage &message)
 }
 
 TEncryptedMessage ParseEncryptedBody(const QByteArray &contentType, const QByteArray &body,
-                                     const QByteArray &expectedProtocol)
+                                     const QList<QByteArray> &acceptedProtocols)
 {
     const QByteArray type = contentType.split(';').front().trimmed();
     if (type.compare("multipart/encrypted", Qt::CaseInsensitive) != 0)
         throw EWmiError(u"WinRM answer is not encrypted (content type \"%1\")"_s.arg(QString::fromLatin1(contentType)));
     TEncryptedMessage m;
     m.protocol = parameter(contentType, "protocol");
-    if (m.protocol.compare(expectedProtocol, Qt::CaseInsensitive) != 0)
+    const bool accepted = std::any_of(acceptedProtocols.begin(), acceptedProtocols.end(), [&](const QByteArray &p) {
+        return m.protocol.compare(p, Qt::CaseInsensitive) == 0;
+    });
+    if (!accepted)
         throw EWmiError(u"WinRM answer is encrypted with \"%1\", expected \"%2\""_s.arg(
-            QString::fromLatin1(m.protocol), QString::fromLatin1(expectedProtocol)));
+            QString::fromLatin1(m.protocol), QString::fromLatin1(acceptedProtocols.join("\" or \""))));
     QByteArray boundary = parameter(contentType, "boundary");
     if (boundary.isEmpty())
         boundary = defaultBoundary;

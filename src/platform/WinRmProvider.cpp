@@ -1,5 +1,6 @@
 #include "WinRmProvider.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 
 #include <deque>
@@ -83,10 +84,12 @@ void checkStatus(const TWinRmReply &reply, const QString &endpoint, const char *
 class Enumeration
 {
 public:
-    Enumeration(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TRequestLimits &limits)
+    Enumeration(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TRequestLimits &limits,
+                const TEnumerationLimits &bounds)
         : m_session(std::move(session))
         , m_uri(std::move(resourceUri))
         , m_limits(limits)
+        , m_bounds(bounds)
     {
     }
     ~Enumeration()
@@ -109,6 +112,8 @@ public:
 
     void Start(const QString &wql)
     {
+        m_query = wql;
+        m_clock.start();
         const QString id = NewMessageId();
         const TWinRmReply reply = m_session->Exchange(BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits));
         checkStatus(reply, m_session->Endpoint(), "Enumerate");
@@ -123,6 +128,12 @@ public:
                 return nullptr;
             if (++empty > maxEmptyPulls)
                 throw EWmiError(u"%1 sends no instances and no end of the sequence"_s.arg(m_session->Endpoint()));
+            if (++m_pulls > m_bounds.maxPulls)
+                throw EWmiError(u"%1 does not end \"%2\" within %3 Pull requests"_s.arg(m_session->Endpoint(), m_query)
+                                    .arg(m_bounds.maxPulls));
+            if (m_clock.hasExpired(m_bounds.maxQueryMs))
+                throw EWmiError(u"%1 does not end \"%2\" within %3 s"_s.arg(m_session->Endpoint(), m_query)
+                                    .arg(m_bounds.maxQueryMs / 1000.0));
             const QString id = NewMessageId();
             const TWinRmReply reply =
                 m_session->Exchange(BuildPull(m_session->Endpoint(), m_uri, m_context, id, m_limits));
@@ -137,6 +148,11 @@ public:
 private:
     void take(TEnumerationPage page)
     {
+        m_received += static_cast<qint64>(page.items.size());
+        if (m_received > m_bounds.maxItems)
+            throw EWmiError(u"%1 sends more than %2 instances for \"%3\""_s.arg(m_session->Endpoint())
+                                .arg(m_bounds.maxItems)
+                                .arg(m_query));
         for (auto &item : page.items)
             m_items.push_back(std::move(item));
         if (!page.context.isEmpty())
@@ -148,6 +164,11 @@ private:
     std::shared_ptr<TWinRmSession> m_session;
     QString m_uri;
     TRequestLimits m_limits;
+    TEnumerationLimits m_bounds;
+    QString m_query;
+    QElapsedTimer m_clock;
+    int m_pulls = 0;
+    qint64 m_received = 0;
     QString m_context;
     bool m_end = false;
     std::deque<TWsManObject> m_items;
@@ -188,17 +209,18 @@ private:
 class Services final : public TWmiServices
 {
 public:
-    Services(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TRequestLimits &limits)
+    Services(std::shared_ptr<TWinRmSession> session, QString resourceUri, const TWinRmOptions &options)
         : m_session(std::move(session))
         , m_uri(std::move(resourceUri))
-        , m_limits(limits)
+        , m_limits(options.limits)
+        , m_bounds(options.enumeration)
     {
     }
     std::unique_ptr<TWmiObjectSet> ExecQuery(const QString &query, const QString &language, int) override
     {
         if (language.compare(u"WQL"_s, Qt::CaseInsensitive) != 0)
             throw EWmiError(u"Query language \"%1\" is not supported"_s.arg(language));
-        auto walk = std::make_shared<Enumeration>(m_session, m_uri, m_limits);
+        auto walk = std::make_shared<Enumeration>(m_session, m_uri, m_limits, m_bounds);
         walk->Start(query);
         return std::make_unique<ObjectSet>(std::move(walk));
     }
@@ -207,6 +229,7 @@ private:
     std::shared_ptr<TWinRmSession> m_session;
     QString m_uri;
     TRequestLimits m_limits;
+    TEnumerationLimits m_bounds;
 };
 
 class Locator final : public TWmiLocator
@@ -223,7 +246,7 @@ public:
             throw EWmiError(u"No computer name given"_s);
         auto session = m_provider.Session(server, user, password);
         session->Open();
-        return std::make_unique<Services>(std::move(session), ResourceUri(nameSpace), m_provider.Options().limits);
+        return std::make_unique<Services>(std::move(session), ResourceUri(nameSpace), m_provider.Options());
     }
 
 private:

@@ -25,6 +25,15 @@ enum class EAuthMethod {
     Basic,     // HTTPS only: the password would otherwise travel in clear
 };
 
+// Bounds of one query, so that a service whose sequence never ends fails the
+// stage with a reason instead of holding the reader and its memory.
+struct TEnumerationLimits
+{
+    int maxItems = 65536;      // instances of one query
+    int maxPulls = 4096;       // Pull requests of one query
+    int maxQueryMs = 120000;   // one query, from its Enumerate to the end of its sequence
+};
+
 struct TWinRmOptions
 {
     bool https = false;
@@ -37,6 +46,7 @@ struct TWinRmOptions
     int connectTimeoutMs = 5000;      // TCP (and TLS) connection set-up
     int requestTimeoutMs = 30000;     // one HTTP exchange from start to last byte
     wsman::TRequestLimits limits;     // OperationTimeout (20 s), MaxEnvelopeSize, MaxElements
+    TEnumerationLimits enumeration;   // items, Pulls and time of one query
 
     int Port() const { return port > 0 ? port : (https ? 5986 : 5985); }
 };

@@ -1,5 +1,6 @@
 #include "WsManMessages.h"
 
+#include <QHash>
 #include <QUuid>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -100,6 +101,36 @@ bool isDecimal(const QString &text, std::int64_t &value)
     return ok;
 }
 
+// The text of the current element and of every element inside it, read
+// without recursion: a hostile answer may nest thousands of levels deep.
+// Raises EWmiError below MaxInstanceDepth levels under the instance.
+QString readValueText(QXmlStreamReader &r, int depthOfValue)
+{
+    QString text;
+    int depth = 0;
+    while (!r.atEnd()) {
+        switch (r.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (depthOfValue + ++depth > MaxInstanceDepth)
+                throw EWmiError(u"WS-Management answer refused: an instance is nested deeper than %1 elements (line %2)"_s
+                                    .arg(MaxInstanceDepth)
+                                    .arg(r.lineNumber()));
+            break;
+        case QXmlStreamReader::EndElement:
+            if (depth-- == 0)
+                return text;
+            break;
+        case QXmlStreamReader::Characters:
+        case QXmlStreamReader::EntityReference:
+            text += r.text();
+            break;
+        default:
+            break;
+        }
+    }
+    throw malformed(r);
+}
+
 // Reads one instance element: each child is a property, repeated children an array.
 TWsManObject readInstance(QXmlStreamReader &r)
 {
@@ -111,21 +142,27 @@ TWsManObject readInstance(QXmlStreamReader &r)
         bool nil = false;
     };
     std::vector<Values> props;
+    QHash<QString, std::size_t> index; // repeated elements of an array find their property at once
     while (r.readNextStartElement()) {
         const QString name = r.name().toString();
         const bool nil = r.attributes().value(xsiNs, u"nil"_s).compare(u"true", Qt::CaseInsensitive) == 0;
-        const QString text = r.readElementText(QXmlStreamReader::IncludeChildElements);
+        const QString text = readValueText(r, 2); // the instance is level 1, its properties level 2
         if (r.hasError())
             throw malformed(r);
-        auto it = std::find_if(props.begin(), props.end(), [&](const Values &v) { return v.name == name; });
-        if (it == props.end()) {
+        auto found = index.constFind(name);
+        if (found == index.constEnd()) {
+            if (props.size() >= static_cast<std::size_t>(MaxInstanceProperties))
+                throw EWmiError(u"WS-Management answer refused: an instance of %1 has more than %2 properties"_s
+                                    .arg(object.ClassName())
+                                    .arg(MaxInstanceProperties));
+            found = index.insert(name, props.size());
             props.push_back({name, {}, false});
-            it = props.end() - 1;
         }
+        Values &v = props[*found];
         if (nil)
-            it->nil = true;
+            v.nil = true;
         else
-            it->texts.append(text);
+            v.texts.append(text);
     }
     for (const Values &v : props) {
         if (v.texts.isEmpty()) {

@@ -37,6 +37,13 @@ inline constexpr char16_t ReleaseResponse[] = u"http://schemas.xmlsoap.org/ws/20
 
 inline constexpr char16_t WqlDialect[] = u"http://schemas.microsoft.com/wbem/wsman/1/WQL";
 
+// The deepest an instance may nest, counting the instance element as 1 and its
+// properties as 2: embedded objects and date-time values need a few levels; an
+// answer nested deeper is refused.
+inline constexpr int MaxInstanceDepth = 16;
+// The most distinct properties one instance may have (Win32_DiskDrive has 50).
+inline constexpr int MaxInstanceProperties = 256;
+
 // The figures every request carries.
 struct TRequestLimits
 {

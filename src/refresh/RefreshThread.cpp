@@ -73,10 +73,20 @@ bool TRefreshThread::Terminated() const
     return m_terminated;
 }
 
+void TRefreshThread::CheckNow()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_checkNow = true;
+    }
+    m_wake.notify_all();
+}
+
 bool TRefreshThread::wait(unsigned ms)
 {
     std::unique_lock lock(m_mutex);
-    return !m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminated; });
+    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminated || m_checkNow; });
+    return !m_terminated;
 }
 
 void TRefreshThread::status(const QString &text)
@@ -89,7 +99,15 @@ std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
 {
     auto batch = std::make_shared<TCycleBatch>();
     m_removed.clear();
-    if (m_source && m_source->Refresh()) {
+    bool refreshed = false;
+    try {
+        refreshed = m_source && m_source->Refresh();
+    } catch (const std::exception &e) {
+        // A range of the settings that cannot be read: this cycle checks
+        // nothing, the next one tries again; the thread must not end over it.
+        XLogSystem().LogException(e, LogPlace::ReverseLookup);
+    }
+    if (refreshed) {
         XLogSystem().LogFormat(u"NB.Refresh %d"_s, {std::int64_t{m_source->ComputerCount()}}, 0);
         if (m_source == m_parts.NetworkSource.get())
             m_parts.NetworkSource->AddKnownComputers(DataFolder);
@@ -123,6 +141,10 @@ void TRefreshThread::execute()
             m_refreshNow = false;
         else if (!wait(m_intervalMs >> 1))
             break;
+        {
+            std::lock_guard lock(m_mutex);
+            m_checkNow = false;
+        }
         if (auto batch = cycle(); batch && OnCycleDone)
             OnCycleDone(std::move(batch));
         if (!wait(m_intervalMs))

@@ -76,6 +76,9 @@ public:
     // end of cycle is posted for an unfinished cycle. Returns when the thread ended.
     void Stop();
     bool Terminated() const;
+    // Ends the wait before the next cycle at once; a request during a cycle
+    // starts the following one as soon as it ends.
+    void CheckNow();
 
     // Runs exactly one cycle in the calling thread (no waits) and returns its batch.
     std::shared_ptr<TCycleBatch> RunOneCycle();
@@ -99,6 +102,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_terminated = false;
+    bool m_checkNow = false;
     std::thread m_thread;
 };
 

@@ -15,6 +15,8 @@
 #include "TestSupport.h"
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStringList>
 #include <QTest>
 
@@ -177,6 +179,44 @@ inline QStringList Captions(const TMainForm &form, int group)
     for (int i = 0; i < row->childCount(); ++i)
         captions.append(row->child(i)->text(0));
     return captions;
+}
+
+// Clicks the item of that text in a menu that is open, as a user would; false
+// when the menu did not open or holds no such enabled item.
+inline bool ClickMenuItem(QMenu *menu, const QString &text)
+{
+    if (!menu || !QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000))
+        return false;
+    QAction *item = nullptr;
+    for (QAction *a : menu->actions())
+        if (!a->isSeparator() && a->text() == text)
+            item = a;
+    if (!item || !item->isEnabled() || !item->isVisible())
+        return false;
+    const QPoint at = menu->actionGeometry(item).center();
+    QTest::mouseMove(menu, at);
+    // A command that opens a modal dialog returns from this click only when the dialog closed.
+    QTest::mouseClick(menu, Qt::LeftButton, {}, at);
+    return true;
+}
+
+// Opens a menu of the menu bar by its title and chooses one of its items.
+inline bool ChooseFromMenuBar(QMenuBar *bar, QMenu *menu, const QString &text)
+{
+    const QRect title = bar->actionGeometry(menu->menuAction());
+    if (title.isEmpty())
+        return false;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title.center());
+    return ClickMenuItem(menu, text);
+}
+
+// The texts of a menu's items, "-" for a separator.
+inline QStringList MenuTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
 }
 
 // Asserts an action is there and enabled, then triggers it.

@@ -1,14 +1,19 @@
 // Pictures of the main window for the README: the window against the recorded
 // network of tests/fixtures/gui/recordings, after its first cycle, with a
-// suspected computer selected. Run by tools/screenshot.sh.
+// suspected computer selected, and the Options dialog opened from its menu.
+// Run by tools/screenshot.sh.
 //
 //   gui_screenshot OUTPUT_FOLDER
 
 #include "GuiSupport.h"
 
+#include "Options2Form.h"
+#include "app/DialogDriver.h"
+
 #include "refresh/StateFile.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -64,5 +69,19 @@ int main(int argc, char *argv[])
     };
     shoot(u"FLAGGEDPC"_s, 1, 1, u"main-window.png"_s);
     shoot(u"OLDPC"_s, 0, 2, u"unavailable-suspect.png"_s);
-    return saved == 2 ? 0 : 1;
+
+    // The Options dialog as the Commands menu opens it, with a range to show.
+    TOptions::WriteIPRanges({u"192.168.1.1-192.168.1.254"_s});
+    test::WhenModal<TfrmOptions2>([&](TfrmOptions2 *dialog) {
+        QTest::qWait(100);
+        const QString path = out + u"/options-dialog.png"_s;
+        if (dialog->grab().save(path)) {
+            std::printf("%s\n", qPrintable(path));
+            ++saved;
+        }
+        dialog->btnCancel->click();
+    });
+    if (!test::ChooseFromMenuBar(form.menuBar(), form.mmCommands, u"Options"_s))
+        std::fprintf(stderr, "gui_screenshot: the Options command could not be chosen\n");
+    return saved == 3 ? 0 : 1;
 }

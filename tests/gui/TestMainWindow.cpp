@@ -2,8 +2,20 @@
 
 #include "GuiSupport.h"
 
+#include "AboutForm.h"
+#include "MessageBox.h"
+#include "Options2Form.h"
+#include "UserPassForm.h"
+#include "app/DialogDriver.h"
+#include "discovery/DnsmasqServer.h"
 #include "drivedata/Verdicts.h"
 #include "refresh/StateFile.h"
+#include "refresh/UserPass.h"
+
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,6 +33,7 @@
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 using namespace valmora::test;
+using valmora::test::WhenModal;
 
 namespace {
 
@@ -30,20 +43,37 @@ class MessageRecorder
 public:
     MessageRecorder()
     {
-        m_previous = SetFormMessageHandler([this](const QString &caption, const QString &text,
-                                                  QMessageBox::StandardButtons buttons) {
-            shown.append(caption + u'|' + text);
+        m_previous = SetMessageHandler([this](QWidget *, const TMessageRequest &request) {
+            shown.append(request.Caption + u'|' + request.Text);
             if (!answers.isEmpty())
                 return answers.takeFirst();
-            return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
+            return request.Buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Yes;
         });
     }
-    ~MessageRecorder() { SetFormMessageHandler(m_previous); }
+    ~MessageRecorder() { SetMessageHandler(m_previous); }
     QStringList shown;
     QList<QMessageBox::StandardButton> answers;
 
 private:
-    TFormMessageHandler m_previous;
+    TMessageHandler m_previous;
+};
+
+// Records the web pages the program asks the desktop to open.
+class PageRecorder
+{
+public:
+    PageRecorder()
+        : m_previous(SetUrlOpener([this](const QUrl &url) {
+            opened.append(url.toString());
+            return true;
+        }))
+    {
+    }
+    ~PageRecorder() { SetUrlOpener(m_previous); }
+    QStringList opened;
+
+private:
+    TUrlOpener m_previous;
 };
 
 std::unique_ptr<TAddedComputer> Checked(const QString &name, int state, const QString &recorded = QString())
@@ -70,6 +100,15 @@ void Select(TMainForm &form, const QString &caption)
     TComputerItem *item = form.FindItem(caption);
     QVERIFY2(item, qPrintable(caption));
     form.lvComputers->setCurrentItem(item);
+}
+
+// The IP-range source with its lookups sent to that server (none for an empty address).
+std::unique_ptr<TIPNetworkNeigborhoodComputes> IpSource(const QString &server, std::uint16_t port)
+{
+    auto source =
+        std::make_unique<TIPNetworkNeigborhoodComputes>(platform::CreateReverseDnsClient(), platform::SystemHostInfo());
+    source->Resolver().SetServer(server, port);
+    return source;
 }
 
 QStringList RowTexts(QTreeWidget *table, int row)
@@ -119,7 +158,16 @@ private slots:
     void firstRunWithoutComputers();
     void firstRunKeepsTheWindowResponsive();
     void placementAndColumnsAreKept();
+    void placementFitsTheScreen_data();
+    void placementFitsTheScreen();
     void minimizeToTrayAndBack();
+    void menuCommandsOpenTheirDialogs();
+    void contextMenuEditsTheSelectedComputersCredentials();
+    void selectionSurvivesACycleThatDropsAndAddsTheComputer();
+    void ipRangesAreWalkedByTheWindowAndTheThread_data();
+    void ipRangesAreWalkedByTheWindowAndTheThread();
+    void unreadableRangeIsReportedAndTheThreadGoesOn();
+    void trayMenuShowsChecksNowAndExits();
 
 private:
     TMainForm &start(QStringList network, QStringList silent = {})
@@ -374,7 +422,29 @@ void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
     QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
     form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9)));
     QVERIFY(form.memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
-    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    const QColor window = QApplication::palette().color(QPalette::Base);
+    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), window);
+
+    // Another drive, another computer, or none: the note is emptied and loses its yellow.
+    const auto yellowNote = [&] {
+        QTest::mouseClick(form.DriveButtons()[1].Button, Qt::LeftButton);
+        form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 5)));
+        return form.memoInfo->palette().color(QPalette::Base) == QColor(255, 255, 0);
+    };
+    const auto plainNote = [&] {
+        return form.memoInfo->palette().color(QPalette::Base) == window && form.memoInfo->toPlainText().isEmpty();
+    };
+    QVERIFY(yellowNote());
+    QTest::mouseClick(first, Qt::LeftButton);
+    QVERIFY(plainNote());
+    QVERIFY(yellowNote());
+    Select(form, u"GOODPC"_s);
+    QVERIFY(plainNote());
+    Select(form, u"FLAGGEDPC"_s);
+    QVERIFY(yellowNote());
+    form.lvComputers->clearSelection();
+    QVERIFY(plainNote());
+    Select(form, u"FLAGGEDPC"_s);
 
     // Leaving the computer empties the view.
     form.lvComputers->clearSelection();
@@ -407,10 +477,14 @@ void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
     Select(form, u"ODDPC"_s);
     QCOMPARE(form.lvSmartData->topLevelItem(0)->text(2), u"Nieznany stan"_s);
     QCOMPARE(form.lbDriveSize->text(), u"Size 1 MB (1000000 bytes)"_s);
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 0°C Worst: 0°C Low: 0°C"_s);
-    QCOMPARE(form.lbPowerOnCount->text(),
-             u"Raw data in minutes.Power on count: 0 hours (0 minutes).Power cycle count: 0"_s);
-    QCOMPARE(form.lbLastReadoutDate->text(), u"No readouts"_s);
+    // Figures the drive did not give are unknown, not 0.
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
+    QCOMPARE(form.lbPowerOnCount->text(), u"Raw data in minutes.Power on count: –.Power cycle count: –"_s);
+    QCOMPARE(form.lbLastReadoutDate->text(), u"Last readout: –"_s);
+    TOptions::WriteTemperatureScale(1);
+    QTest::mouseClick(form.DriveButtons()[1].Button, Qt::LeftButton);
+    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
+    TOptions::WriteTemperatureScale(0);
 
     // Rows of buttons: three fit beside each other, the fourth starts the next row.
     form.Panel4Resize();
@@ -500,8 +574,9 @@ void TestMainWindow::deleteComputerInformationRules()
 {
     MessageRecorder messages;
     StoreReadout(u"FLAGGEDPC"_s, u"DEADPC"_s);
-    TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
+    TMainForm &form = start({u"DEADPC"_s, u"FLAGGEDPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
     QVERIFY(waitMerges(1));
+    QCOMPARE(Captions(form, 1), (QStringList{u"DEADPC"_s, u"FLAGGEDPC"_s}));
     QAction *del = form.acDeleteComputerInformation;
     QVERIFY(del->isVisible());
     QVERIFY2(!del->isEnabled(), "nothing selected");
@@ -510,20 +585,36 @@ void TestMainWindow::deleteComputerInformationRules()
     Select(form, u"DEADPC"_s);
     QVERIFY(del->isEnabled());
 
+    const QString command = u"Delete computer information"_s;
     messages.answers = {QMessageBox::No};
-    QVERIFY(TriggerAction(del));
+    QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
     QCOMPARE(messages.shown, (QStringList{u"Atention|Do you want delete information about DEADPC?"_s}));
     QVERIFY(form.FindItem(u"DEADPC"_s));
     QVERIFY(QFile::exists(DataFolder() + u"DEADPC.wci"_s));
 
+    // The neighbour in the group takes the selection and is shown.
     messages.answers = {QMessageBox::Yes};
-    QVERIFY(TriggerAction(del));
+    QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
     QVERIFY(!form.FindItem(u"DEADPC"_s));
     QVERIFY(!QFile::exists(DataFolder() + u"DEADPC.wci"_s));
-    QVERIFY(form.Panel4->isHidden());
-    QVERIFY(!del->isEnabled());
+    TComputerItem *neighbour = form.FindItem(u"FLAGGEDPC"_s);
+    QCOMPARE(form.SelectedItem(), neighbour);
+    QCOMPARE(form.lvComputers->selectedItems(), (QList<QTreeWidgetItem *>{neighbour}));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QVERIFY(form.Panel4->isVisible());
+    QCOMPARE(form.statusBar()->currentMessage(), u"FLAGGEDPC"_s);
+    QVERIFY(del->isEnabled());
     form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1); // its state stays
+
+    // The last of its group: nothing is selected afterwards.
+    messages.answers = {QMessageBox::Yes};
+    QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
+    QVERIFY(!form.FindItem(u"FLAGGEDPC"_s));
+    QCOMPARE(form.SelectedItem(), nullptr);
+    QVERIFY(form.lvComputers->selectedItems().isEmpty());
+    QVERIFY(form.Panel4->isHidden());
+    QVERIFY(!del->isEnabled());
 
     // Only a list built from the network neighbourhood offers the command.
     TOptions::WriteSearchKind(0);
@@ -611,6 +702,7 @@ void TestMainWindow::firstRunKeepsTheWindowResponsive()
     QTest::qWait(100);
     QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
     QVERIFY(!m_form->StartupDone());
+    QVERIFY2(!m_form->acRefreshStatus->isEnabled(), "no thread to ask yet");
     QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 5);
     *release = true;
     QVERIFY(waitStarted());
@@ -680,6 +772,263 @@ void TestMainWindow::minimizeToTrayAndBack()
     QTest::qWait(50);
     QVERIFY(form.isVisible());
     QVERIFY(!form.TrayIcon1->isVisible());
+}
+
+void TestMainWindow::menuCommandsOpenTheirDialogs()
+{
+    MessageRecorder messages;
+    PageRecorder pages;
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    QMenuBar *bar = form.menuBar();
+
+    // Options: Cancel changes nothing and says nothing; Save stores and asks for a restart.
+    bool opened = false;
+    WhenModal<TfrmOptions2>([](TfrmOptions2 *dialog) { dialog->btnCancel->click(); }, &opened);
+    QVERIFY(ChooseFromMenuBar(bar, form.mmCommands, u"Options"_s));
+    QVERIFY(opened);
+    QCOMPARE(messages.shown, QStringList());
+    opened = false;
+    WhenModal<TfrmOptions2>(
+        [](TfrmOptions2 *dialog) {
+            dialog->edDomainName->setText(u"CORP\\watcher"_s);
+            dialog->btnSave->click();
+        },
+        &opened);
+    QVERIFY(ChooseFromMenuBar(bar, form.mmCommands, u"Options"_s));
+    QVERIFY(opened);
+    QCOMPARE(TOptions::ReadUser(), u"CORP\\watcher"_s);
+    QCOMPARE(messages.shown, (QStringList{u"Attention|Settings have been changed!\r\nPlease, run application again"_s}));
+
+    // Help and Contact open one page each; About shows its box until Close.
+    QVERIFY(ChooseFromMenuBar(bar, form.mmHelp, u"Help"_s));
+    QVERIFY(ChooseFromMenuBar(bar, form.mmHelp, u"Contact"_s));
+    QCOMPARE(pages.opened, (QStringList{ProductPage(u"pomoc.html"_s).toString(), ProductPage(u"kontakt.php"_s).toString()}));
+    opened = false;
+    WhenModal<TfrmAbout>([](TfrmAbout *box) { box->btnClose->click(); }, &opened);
+    QVERIFY(ChooseFromMenuBar(bar, form.mmHelp, u"About"_s));
+    QVERIFY(opened);
+    QVERIFY(form.isVisible());
+
+    // Exit closes the window, which ends the program.
+    QSignalSpy closed(&form, &TMainForm::formClosed);
+    QVERIFY(ChooseFromMenuBar(bar, form.mmCommands, u"Exit"_s));
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!form.isVisible());
+}
+
+void TestMainWindow::contextMenuEditsTheSelectedComputersCredentials()
+{
+    TMainForm &form = start({u"GOODPC"_s, u"RPCPC"_s});
+    QVERIFY(waitMerges(1));
+    QCOMPARE(form.pmComputers->actions(), (QList<QAction *>{form.acOverwriteUserPass}));
+    QVERIFY(!form.acOverwriteUserPass->isEnabled());
+    Select(form, u"RPCPC"_s);
+    QVERIFY(form.acOverwriteUserPass->isEnabled());
+
+    // A right click on the computer opens the list's menu there.
+    const QPoint at = form.lvComputers->visualItemRect(form.FindItem(u"RPCPC"_s)).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, form.lvComputers->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(form.lvComputers->viewport(), &click);
+    bool opened = false;
+    WhenModal<TfrmUserPass>(
+        [](TfrmUserPass *dialog) {
+            QCOMPARE(dialog->UserName(), QString());
+            dialog->SetUserName(u"RPCPC\\admin"_s);
+            dialog->SetPassword(u"s3cret"_s);
+            dialog->btnOK->click();
+        },
+        &opened);
+    QVERIFY(ClickMenuItem(form.pmComputers, u"Overwrite user name and password"_s));
+    QVERIFY(opened);
+    const TUserPass stored = ReadUserPass(DataFolder(), u"RPCPC"_s);
+    QCOMPARE(stored.UserName, u"RPCPC\\admin"_s);
+    QCOMPARE(stored.Password, u"s3cret"_s);
+    QCOMPARE(ReadUserPass(DataFolder(), u"GOODPC"_s).UserName, QString());
+}
+
+void TestMainWindow::selectionSurvivesACycleThatDropsAndAddsTheComputer()
+{
+    // OLDPC is known only from its stored readout: every cycle the network
+    // drops it and the stored file brings it back.
+    StoreReadout(u"FLAGGEDPC"_s, u"OLDPC"_s);
+    TRegistryHelper::WriteInteger(TOptions::KeyPath, u"Interval"_s, TRootKey::CurrentUser, 1);
+    TMainForm &form = start({u"GOODPC"_s}, {u"OLDPC"_s});
+    QVERIFY(waitMerges(1));
+    Select(form, u"OLDPC"_s);
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    const int merged = form.MergeCount();
+    QVERIFY(waitMerges(merged + 1));
+    TComputerItem *item = form.FindItem(u"OLDPC"_s);
+    QVERIFY(item);
+    QCOMPARE(form.SelectedItem(), item);
+    QCOMPARE(form.lvComputers->selectedItems(), (QList<QTreeWidgetItem *>{item}));
+    QCOMPARE(form.DriveButtons().size(), std::size_t{2});
+    QVERIFY(form.Panel4->isVisible());
+    QVERIFY(form.lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
+    QVERIFY(form.acDeleteComputerInformation->isEnabled());
+}
+
+void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread_data()
+{
+    QTest::addColumn<bool>("firstRun");
+    QTest::newRow("first run") << true;
+    QTest::newRow("later start") << false;
+}
+
+void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread()
+{
+    QFETCH(bool, firstRun);
+    // The window's lookups go to one server, the thread's to another that
+    // has learnt one more host since: a name of the cycle shows that the
+    // thread walked the ranges itself.
+    const std::vector<std::pair<QString, QString>> known{{u"10.99.0.1"_s, u"goodpc"_s}, {u"10.99.0.2"_s, u"rpcpc"_s}};
+    auto later = known;
+    later.push_back({u"10.99.0.3"_s, u"nosmartpc"_s});
+    DnsmasqServer atStart(u"127.0.0.91"_s, known);
+    DnsmasqServer inCycle(u"127.0.0.92"_s, later);
+    if (!atStart.running() || !inCycle.running())
+        QSKIP(qPrintable(u"no DNS server of the test: "_s + atStart.error() + inCycle.error()));
+    const auto sourceAt = [](const DnsmasqServer &server) { return IpSource(server.address(), server.port()); };
+
+    MessageRecorder messages;
+    WriteQuietSettings(2);
+    TOptions::WriteFirstRun(firstRun);
+    TOptions::WriteIPRanges({u"10.99.0.1-10.99.0.3"_s});
+    TMainFormParts parts = Parts(m_names, {});
+    parts.IPNetworkNeigborhoodComputes1 = sourceAt(atStart);
+    parts.CreateThreadParts = [threadParts = std::move(parts.CreateThreadParts), &inCycle, sourceAt] {
+        TRefreshThreadParts p = threadParts();
+        p.IPSource = sourceAt(inCycle);
+        return p;
+    };
+    QStringList atStartup;
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    connect(m_form.get(), &TMainForm::startupDone, this, [&] {
+        for (TComputerItem *item : m_form->Items())
+            atStartup.append(item->Caption().toUpper());
+    });
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    atStartup.sort();
+    QCOMPARE(atStartup, (QStringList{u"GOODPC"_s, u"RPCPC"_s}));
+    QCOMPARE(messages.shown.size(), firstRun ? 1 : 0); // no "There is no computers!"
+    if (firstRun)
+        QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, int(StateRpcUnavailable));
+
+    QVERIFY(waitMerges(1));
+    QVERIFY(m_form->FindItem(u"NOSMARTPC"_s));
+    QCOMPARE(m_form->FindItem(u"NOSMARTPC"_s)->Group, int(StateSmartNotSupported));
+    QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, int(StateGood));
+    QCOMPARE(m_form->Items().size(), 3);
+}
+
+void TestMainWindow::unreadableRangeIsReportedAndTheThreadGoesOn()
+{
+    MessageRecorder messages;
+    WriteQuietSettings(2);
+    TOptions::WriteIPRanges({u"10.99.0.1-10.99.0.x"_s});
+    // No server: nothing may be looked up anywhere.
+    const auto noServer = [] { return IpSource(QString(), 53); };
+    TMainFormParts parts = Parts(m_names, {});
+    parts.IPNetworkNeigborhoodComputes1 = noServer();
+    parts.CreateThreadParts = [threadParts = std::move(parts.CreateThreadParts), noServer] {
+        TRefreshThreadParts p = threadParts();
+        p.IPSource = noServer();
+        return p;
+    };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY2(messages.shown.first().contains(u"10.99.0.x"_s), qPrintable(messages.shown.first()));
+    // The thread's cycle fails on the same range and still ends with a batch.
+    QVERIFY(waitMerges(1));
+    QVERIFY(m_form->Items().isEmpty());
+    QVERIFY(m_form->Thread());
+}
+
+void TestMainWindow::trayMenuShowsChecksNowAndExits()
+{
+    TOptions::WriteMinimizeToTray(true);
+    m_names->set({u"GOODPC"_s});
+    TMainFormParts parts = Parts(m_names, {});
+    parts.TrayAvailable = [] { return true; };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    TMainForm &form = *m_form;
+    form.ShowAtStart();
+    QVERIFY(waitMerges(1));
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.TrayIcon1->contextMenu(), form.pmTrayIcon);
+    QCOMPARE(MenuTexts(form.pmTrayIcon), (QStringList{u"Show"_s, u"Refresh status"_s, u"-"_s, u"Exit"_s}));
+
+    const QPoint corner(200, 200);
+    form.pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Show"_s));
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.isMinimized());
+
+    // The interval is half an hour: only the command makes the thread check again now.
+    form.pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Refresh status"_s));
+    QVERIFY(waitMerges(2));
+
+    QSignalSpy closed(&form, &TMainForm::formClosed);
+    form.ApplicationEvents1Minimize();
+    QVERIFY(!form.isVisible());
+    form.pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Exit"_s));
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!form.TrayIcon1->isVisible());
+}
+
+void TestMainWindow::placementFitsTheScreen_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("fitted");
+    const QRect screen(0, 0, 1280, 760);
+    QTest::newRow("fits") << QRect(100, 100, 800, 550) << screen << QRect(100, 100, 800, 550);
+    QTest::newRow("too tall") << QRect(40, 30, 1200, 825) << screen << QRect(40, 0, 1200, 760);
+    QTest::newRow("off the right edge") << QRect(900, 100, 800, 550) << screen << QRect(480, 100, 800, 550);
+    QTest::newRow("above and left") << QRect(-300, -50, 800, 550) << screen << QRect(0, 0, 800, 550);
+    QTest::newRow("larger both ways") << QRect(10, 10, 3000, 2000) << screen << QRect(0, 0, 1280, 760);
+    QTest::newRow("second screen") << QRect(1200, 500, 800, 550) << QRect(1280, 40, 1024, 728)
+                                   << QRect(1280, 218, 800, 550);
+}
+
+void TestMainWindow::placementFitsTheScreen()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QRect, available);
+    QFETCH(QRect, fitted);
+    QCOMPARE(FitToScreen(frame, available), fitted);
+    if (QTest::currentDataTag() != QByteArray("too tall"))
+        return;
+
+    // The window itself, with the default and then with a stored placement
+    // larger than the screen: its frame stays within the screen's free area,
+    // and so does its minimum size (the screen of a test may be small).
+    for (const bool stored : {false, true}) {
+        // The window before stores its own placement when it goes.
+        m_form.reset();
+        if (stored) {
+            for (const auto &[name, value] : {std::pair{u"Left"_s, frame.x()}, {u"Top"_s, frame.y()},
+                                              {u"Width"_s, frame.width()}, {u"Height"_s, frame.height()}})
+                TRegistryHelper::WriteInteger(TOptions::KeyPath, name, TRootKey::CurrentUser, value);
+        }
+        TMainForm &form = start({});
+        QVERIFY(waitStarted());
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect screen = form.screen()->availableGeometry();
+        const QRect placed = form.frameGeometry();
+        QVERIFY2(screen.contains(placed), qPrintable(u"%1,%2 %3x%4 on %5x%6"_s.arg(placed.x()).arg(placed.y())
+                                                         .arg(placed.width()).arg(placed.height())
+                                                         .arg(screen.width()).arg(screen.height())));
+        QVERIFY(form.minimumWidth() <= screen.width() && form.minimumHeight() <= screen.height());
+        if (!stored && screen.width() >= 1000 && screen.height() >= 700)
+            QCOMPARE(form.pos(), QPoint(100, 100)); // a default that fits is kept
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

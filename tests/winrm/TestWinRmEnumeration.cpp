@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <functional>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora::wmi;
@@ -87,23 +89,33 @@ private:
 
 struct Fixture
 {
+    explicit Fixture(TWinRmOptions options = {})
+        : provider(std::move(options),
+                   [this](const QString &server, const QString &user, const QString &, const TWinRmOptions &) {
+                       sessions << server + u'/' + user;
+                       return std::make_unique<ScriptedSession>(script, sent, opens);
+                   })
+    {
+    }
     TScript script;
     std::vector<TSent> sent;
     int opens = 0;
     QStringList sessions; // "server/user" per session created
-    TWinRmProvider provider{{}, [this](const QString &server, const QString &user, const QString &, const TWinRmOptions &) {
-                                sessions << server + u'/' + user;
-                                return std::make_unique<ScriptedSession>(script, sent, opens);
-                            }};
+    TWinRmProvider provider;
 
     std::vector<std::int64_t> walk(const QString &server = u"pc1"_s, const QString &user = u"CORP\\a"_s)
     {
+        std::vector<std::int64_t> got;
+        walkInto(got, server, user);
+        return got;
+    }
+    // Keeps what arrived before a failure.
+    void walkInto(std::vector<std::int64_t> &got, const QString &server = u"pc1"_s, const QString &user = u"CORP\\a"_s)
+    {
         auto services = provider.CreateLocator()->ConnectServer(server, u"root\\CIMV2"_s, user, u"pw"_s);
         auto items = services->ExecQuery(u"SELECT * FROM X"_s, u"WQL"_s, 32)->NewEnum();
-        std::vector<std::int64_t> got;
         while (auto o = items->Next())
             got.push_back(o->ReadInt64(u"N"_s));
-        return got;
     }
 };
 
@@ -195,4 +207,54 @@ TEST(WinRmEnumeration, OneSessionPerComputerAndAccount)
     EXPECT_EQ(f.sessions, (QStringList{u"pc1/CORP\\a"_s, u"pc1/CORP\\b"_s, u"pc2/CORP\\b"_s}));
     EXPECT_EQ(f.opens, 4); // each stage's ConnectServer makes sure the session is open
     EXPECT_THROW(f.provider.CreateLocator()->ConnectServer(u" "_s, u"root\\CIMV2"_s, u"u"_s, u"p"_s), EWmiError);
+}
+
+TEST(WinRmEnumeration, SequencesThatNeverEndStopAtTheirBounds)
+{
+    struct Case
+    {
+        const char *what;
+        TEnumerationLimits limits;
+        int sleepMs;             // per answer, for the bound in time
+        const char *reason;
+        std::size_t items;       // taken before the failure
+    };
+    const Case cases[] = {
+        {"Pulls", {100000, 50, 600000}, 0, "within 50 Pull requests", 51},
+        {"items", {40, 100000, 600000}, 0, "more than 40 instances", 40},
+        {"time", {100000, 100000, 30}, 5, "within 0.03 s", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TWinRmOptions o;
+        o.enumeration = c.limits;
+        Fixture f(o);
+        // One more instance with every answer, and never the end.
+        int n = 0;
+        for (int i = 0; i < 2000; ++i)
+            f.script.push_back([&n, &c](const TSent &s) {
+                if (c.sleepMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(c.sleepMs));
+                if (s.action == QString::fromUtf16(wsman::action::Release))
+                    return TWinRmReply{200, answer(QString::fromUtf16(wsman::action::ReleaseResponse), s.messageId, {})};
+                const bool first = s.action == QString::fromUtf16(wsman::action::Enumerate);
+                const QByteArray element = first ? "EnumerateResponse" : "PullResponse";
+                return TWinRmReply{200, answer(first ? enumerateResponse : pullResponse, s.messageId,
+                                               "<n:" + element + "><n:EnumerationContext>c</n:EnumerationContext><n:Items>"
+                                                   + item(++n) + "</n:Items></n:" + element + '>')};
+            });
+        std::vector<std::int64_t> got;
+        try {
+            f.walkInto(got);
+            ADD_FAILURE() << "an endless sequence must fail";
+        } catch (const EWmiError &e) {
+            EXPECT_TRUE(e.message().contains(QLatin1StringView(c.reason))) << e.what();
+            EXPECT_TRUE(e.message().contains(u"SELECT * FROM X"_s)) << e.what();
+        }
+        if (c.items > 0) {
+            EXPECT_EQ(got.size(), c.items);
+        }
+        EXPECT_EQ(f.sent.back().action, QString::fromUtf16(wsman::action::Release)); // the service may drop it
+        EXPECT_LT(f.sent.size(), 1000u);
+    }
 }

@@ -273,6 +273,63 @@ TEST(WsManResponses, ByteArraysAsOneElementOrBase64)
     EXPECT_EQ(o.ReadText(u"Nested"_s), u"20240102"_s);
 }
 
+TEST(WsManResponses, DeepAndWideInstancesAreRefusedWithoutRecursion)
+{
+    // levels: elements nested inside the property Model, which is level 2.
+    const auto instance = [](int levels, int extraProperties) -> QByteArray {
+        QByteArray props;
+        for (int i = 0; i < extraProperties; ++i)
+            props += "<p:P" + QByteArray::number(i) + ">1</p:P" + QByteArray::number(i) + '>';
+        return "<p:Win32_DiskDrive xmlns:p=\"urn:x\">" + props + "<p:Model>A" + QByteArray("<x>").repeated(levels)
+               + "deep" + QByteArray("</x>").repeated(levels) + "B</p:Model></p:Win32_DiskDrive>";
+    };
+    struct Case
+    {
+        int levels, extraProperties;
+        const char *refusal; // empty: parses
+    } const cases[] = {
+        {0, 0, ""},
+        {MaxInstanceDepth - 2, 0, ""},
+        {MaxInstanceDepth - 1, 0, "nested deeper than 16"},
+        {100000, 0, "nested deeper than 16"},
+        {0, MaxInstanceProperties - 1, ""},
+        {0, MaxInstanceProperties, "more than 256 properties"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.levels) + " levels, " + std::to_string(c.extraProperties) + " properties");
+        const QString id = NewMessageId();
+        const QByteArray xml =
+            "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+            "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+            "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\" "
+            "xmlns:w=\"http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd\"><s:Header><a:Action>"
+            + QString::fromUtf16(action::PullResponse).toUtf8() + "</a:Action><a:RelatesTo>" + id.toUtf8()
+            + "</a:RelatesTo></s:Header><s:Body><n:PullResponse><n:Items>" + instance(c.levels, c.extraProperties)
+            + "</n:Items><n:EndOfSequence/></n:PullResponse></s:Body></s:Envelope>";
+        if (*c.refusal == 0) {
+            const TEnumerationPage page = ParseEnumerationResponse(xml, QString::fromUtf16(action::PullResponse), id);
+            ASSERT_EQ(page.items.size(), 1u);
+            // The text of every level, as one value.
+            EXPECT_EQ(page.items[0].ReadText(u"Model"_s), u"AdeepB"_s);
+            continue;
+        }
+        try {
+            ParseEnumerationResponse(xml, QString::fromUtf16(action::PullResponse), id);
+            ADD_FAILURE() << "must be refused";
+        } catch (const EWmiError &e) {
+            EXPECT_TRUE(e.message().contains(QLatin1StringView(c.refusal))) << e.what();
+        }
+    }
+    // An array of 512 elements is one property, however many elements.
+    QByteArray array = "<Items><p:X xmlns:p=\"urn:x\">";
+    for (int i = 0; i < 512; ++i)
+        array += "<p:VendorSpecific>" + QByteArray::number(i % 256) + "</p:VendorSpecific>";
+    array += "</p:X></Items>";
+    const auto items = ParseItems(array);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].ReadArrayByte(u"VendorSpecific"_s, 511), 255);
+}
+
 TEST(WsManResponses, BrokenAnswersRaise)
 {
     const QByteArray cases[] = {
@@ -287,31 +344,101 @@ TEST(WsManResponses, BrokenAnswersRaise)
             << xml.constData();
 }
 
-TEST(WinRmFraming, RoundTripAndBrokenBodies)
+namespace {
+valmora::wmi::winrm::TEncryptedMessage sealedMessage(const char *protocol, QByteArray header, QByteArray data,
+                                                     qsizetype originalLength)
+{
+    return {protocol, std::move(header), std::move(data), originalLength};
+}
+} // namespace
+
+TEST(WinRmFraming, BodyIsLaidOutByteForByte)
 {
     using namespace valmora::wmi::winrm;
-    TEncryptedMessage m;
-    m.protocol = SpnegoProtocol;
-    m.header = QByteArray(16, '\x05');
-    m.data = QByteArray("sealed\r\n--Encrypted Boundary not really", 40);
-    m.originalLength = 40;
+    // A signature of 260 bytes shows the byte order of its length: 04 01 00 00.
+    const TEncryptedMessage m = sealedMessage(SpnegoProtocol, QByteArray(260, '\x5a'), QByteArray("\x01\x02sealed", 8), 1234);
+    const QByteArray expected = QByteArray("--Encrypted Boundary\r\n"
+                                           "\tContent-Type: application/HTTP-SPNEGO-session-encrypted\r\n"
+                                           "\tOriginalContent: type=application/soap+xml;charset=UTF-8;Length=1234\r\n"
+                                           "--Encrypted Boundary\r\n"
+                                           "\tContent-Type: application/octet-stream\r\n")
+                                + QByteArray("\x04\x01\x00\x00", 4) + m.header + m.data
+                                + "--Encrypted Boundary--\r\n";
+    EXPECT_EQ(BuildEncryptedBody(m), expected);
+    EXPECT_EQ(EncryptedContentType(SpnegoProtocol),
+              "multipart/encrypted;protocol=\"application/HTTP-SPNEGO-session-encrypted\";"
+              "boundary=\"Encrypted Boundary\"");
+
+    // An answer as another client library frames it: a boundary of the
+    // header's choosing, a 16-byte signature, data holding boundary-like text.
+    const QByteArray answer = QByteArray("--Other Edge\r\n\tContent-Type: application/HTTP-SPNEGO-session-encrypted\r\n"
+                                         "\tOriginalContent: type=application/soap+xml;charset=UTF-8;Length=21\r\n"
+                                         "--Other Edge\r\n\tContent-Type: application/octet-stream\r\n")
+                              + QByteArray("\x10\x00\x00\x00", 4) + "0123456789abcdef" + "--Other Edge-- inside"
+                              + "--Other Edge--\r\n";
+    const TEncryptedMessage back = ParseEncryptedBody(
+        "multipart/encrypted;protocol=\"application/HTTP-SPNEGO-session-encrypted\";boundary=\"Other Edge\"", answer,
+        {SpnegoProtocol});
+    EXPECT_EQ(back.protocol, SpnegoProtocol);
+    EXPECT_EQ(back.header, "0123456789abcdef");
+    EXPECT_EQ(back.data, "--Other Edge-- inside");
+    EXPECT_EQ(back.originalLength, 21);
+}
+
+TEST(WinRmFraming, ProtocolFollowsTheAuthenticationScheme)
+{
+    using namespace valmora::wmi::winrm;
+    EXPECT_EQ(SchemeName(EAuthScheme::Negotiate), "Negotiate");
+    EXPECT_EQ(SealingProtocol(EAuthScheme::Negotiate), "application/HTTP-SPNEGO-session-encrypted");
+    EXPECT_EQ(SealingProtocol(EAuthScheme::Kerberos), "application/HTTP-Kerberos-session-encrypted");
+
+    TEncryptedMessage m = sealedMessage(SpnegoProtocol, QByteArray(16, '\x05'), "sealed", 6);
+    struct Case
+    {
+        EAuthScheme scheme;
+        bool kerberos;
+        const char *answeredWith;
+        bool accepted;
+    } const cases[] = {
+        {EAuthScheme::Negotiate, false, SpnegoProtocol, true},
+        {EAuthScheme::Negotiate, false, KerberosProtocol, false}, // NTLM is never the Kerberos label
+        {EAuthScheme::Negotiate, true, SpnegoProtocol, true},
+        {EAuthScheme::Negotiate, true, KerberosProtocol, true},
+        {EAuthScheme::Kerberos, true, KerberosProtocol, true},
+        {EAuthScheme::Kerberos, true, SpnegoProtocol, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(SchemeName(c.scheme).constData()) + (c.kerberos ? " Kerberos " : " NTLM ")
+                     + c.answeredWith);
+        m.protocol = c.answeredWith;
+        const QList<QByteArray> accepted = AnswerProtocols(c.scheme, c.kerberos);
+        if (c.accepted)
+            EXPECT_EQ(ParseEncryptedBody(EncryptedContentType(m.protocol), BuildEncryptedBody(m), accepted).data, "sealed");
+        else
+            EXPECT_THROW(ParseEncryptedBody(EncryptedContentType(m.protocol), BuildEncryptedBody(m), accepted), EWmiError);
+    }
+}
+
+TEST(WinRmFraming, BrokenBodiesRaise)
+{
+    using namespace valmora::wmi::winrm;
+    const TEncryptedMessage m =
+        sealedMessage(SpnegoProtocol, QByteArray(16, '\x05'), QByteArray("sealed\r\n--Encrypted Boundary not really", 40), 40);
     const QByteArray body = BuildEncryptedBody(m);
     const QByteArray type = EncryptedContentType(SpnegoProtocol);
-    EXPECT_EQ(type, "multipart/encrypted;protocol=\"application/HTTP-SPNEGO-session-encrypted\";"
-                    "boundary=\"Encrypted Boundary\"");
-    EXPECT_TRUE(body.contains("\tOriginalContent: type=application/soap+xml;charset=UTF-8;Length=40\r\n"));
-    const TEncryptedMessage back = ParseEncryptedBody(type, body, SpnegoProtocol);
+    const TEncryptedMessage back = ParseEncryptedBody(type, body, {SpnegoProtocol});
     EXPECT_EQ(back.header, m.header);
     EXPECT_EQ(back.data, m.data);
-    EXPECT_EQ(back.originalLength, 40);
 
-    EXPECT_THROW(ParseEncryptedBody("application/soap+xml;charset=UTF-8", body, SpnegoProtocol), EWmiError);
-    EXPECT_THROW(ParseEncryptedBody(type, body, KerberosProtocol), EWmiError);
-    EXPECT_THROW(ParseEncryptedBody(type, body.left(body.size() - 30), SpnegoProtocol), EWmiError);
+    EXPECT_THROW(ParseEncryptedBody("application/soap+xml;charset=UTF-8", body, {SpnegoProtocol}), EWmiError);
+    EXPECT_THROW(ParseEncryptedBody(type, body.left(body.size() - 30), {SpnegoProtocol}), EWmiError);
     QByteArray longHeader = body;
     const qsizetype at = longHeader.indexOf("octet-stream\r\n") + 14;
     longHeader[at + 1] = '\x7f'; // a signature length far beyond the message
-    EXPECT_THROW(ParseEncryptedBody(type, longHeader, SpnegoProtocol), EWmiError);
+    EXPECT_THROW(ParseEncryptedBody(type, longHeader, {SpnegoProtocol}), EWmiError);
+    QByteArray noLength = body;
+    noLength.replace("Length=40", "Length=");
+    EXPECT_THROW(ParseEncryptedBody(type, noLength, {SpnegoProtocol}), EWmiError);
 }
 
 TEST(WinRmAccounts, UserNamesMapToPrincipals)

@@ -2,6 +2,9 @@
 // valmora-cli at by hand. Serves the recorded drives on 127.0.0.1 with a
 // temporary Kerberos realm and an NTLM user file, prints how to reach it, and
 // stops after the given number of seconds (600 by default) or on end of input.
+// A second argument makes it hostile after the log-on: "deep [DEPTH]" nests a
+// drive's property, "endless" never ends the drives' sequence, "many [DRIVES]"
+// answers with that many drives.
 
 #include "WinRmTestEndpoint.h"
 #include "WinRmTestRealm.h"
@@ -15,22 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <string>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-QByteArray fixture(const char *name)
-{
-    QFile f(QString::fromUtf8(VALMORA_TEST_FIXTURES) + u"/winrm/"_s + QString::fromLatin1(name));
-    if (!f.open(QIODevice::ReadOnly)) {
-        std::cerr << "winrm-test-endpoint: cannot read " << f.fileName().toStdString() << "\n";
-        std::exit(2);
-    }
-    return f.readAll();
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -42,13 +33,28 @@ int main(int argc, char **argv)
     const bool kerberos = realm.Start(why);
 
     valmora::test::TRecordedWinRm rec;
-    rec.Add(u"Win32_PhysicalMedia"_s, u"root\\CIMV2"_s, fixture("physicalmedia_items.xml"), 10);
-    rec.Add(u"Win32_DiskDrive"_s, u"root\\CIMV2"_s, fixture("diskdrive_items.xml"), 10);
-    rec.Add(u"MSStorageDriver_FailurePredictData"_s, u"root\\WMI"_s, fixture("failurepredictdata_items.xml"), 10);
-    rec.Add(u"MSStorageDriver_FailurePredictThresholds"_s, u"root\\WMI"_s,
-            fixture("failurepredictthresholds_items.xml"), 10);
+    rec.AddRecordedDrives(10);
+    // A hostile service for trying the reader's bounds by hand.
+    using EMode = valmora::test::THostileWinRm::EMode;
+    std::unique_ptr<valmora::test::THostileWinRm> hostile;
+    if (argc > 2) {
+        const std::string mode = argv[2];
+        const int size = argc > 3 ? std::atoi(argv[3]) : 0;
+        if (mode == "deep")
+            hostile = std::make_unique<valmora::test::THostileWinRm>(EMode::DeepNesting, size > 0 ? size : 100000, rec);
+        else if (mode == "endless")
+            hostile = std::make_unique<valmora::test::THostileWinRm>(EMode::Endless, 0, rec);
+        else if (mode == "many")
+            hostile = std::make_unique<valmora::test::THostileWinRm>(EMode::ManyDrives, size > 0 ? size : 50000, rec);
+        else {
+            std::cerr << "winrm-test-endpoint: unknown mode " << mode << " (deep [DEPTH], endless, many [DRIVES])\n";
+            return 2;
+        }
+    }
     valmora::test::TWinRmTestEndpoint endpoint(valmora::test::TWinRmTestEndpoint::ESecurity::Gss,
-                                              [&](const QByteArray &soap) { return rec.Answer(soap); });
+                                              [&](const QByteArray &soap) {
+                                                  return hostile ? hostile->Answer(soap) : rec.Answer(soap);
+                                              });
 
     if (kerberos) {
         std::cout << "export KRB5_CONFIG=" << qgetenv("KRB5_CONFIG").constData() << "\n";

@@ -7,6 +7,7 @@
 
 #include <gssapi/gssapi_krb5.h>
 
+#include <QFile>
 #include <QXmlStreamReader>
 
 #include <openssl/err.h>
@@ -81,6 +82,7 @@ struct ServerContext
     gss_ctx_id_t ctx = GSS_C_NO_CONTEXT;
     bool established = false;
     EGssMech mech = EGssMech::Ntlm;
+    EAuthScheme scheme = EAuthScheme::Negotiate;
     ~ServerContext() { reset(); }
     void reset()
     {
@@ -259,6 +261,9 @@ void TWinRmTestEndpoint::serve(int fd)
                 const QByteArray token = QByteArray::fromBase64(auth.mid(space + 1));
                 if (gss.established)
                     gss.reset();
+                gss.scheme = auth.left(space).compare(SchemeName(EAuthScheme::Kerberos), Qt::CaseInsensitive) == 0
+                                 ? EAuthScheme::Kerberos
+                                 : EAuthScheme::Negotiate;
                 gss_buffer_desc in{static_cast<size_t>(token.size()), const_cast<char *>(token.constData())};
                 gss_buffer_desc outToken{0, nullptr};
                 gss_OID mech = GSS_C_NO_OID;
@@ -301,12 +306,12 @@ void TWinRmTestEndpoint::serve(int fd)
                 answeredSoap = true;
                 out = response(reply.status, "application/soap+xml;charset=UTF-8", {}, reply.body);
             } else {
-                const QByteArray protocol = gss.mech == EGssMech::Kerberos ? QByteArray(KerberosProtocol)
-                                                                           : QByteArray(SpnegoProtocol);
+                // A strict service: the body must carry the label of the scheme it authenticated with.
+                const QByteArray protocol = SealingProtocol(gss.scheme);
                 QByteArray soap;
                 bool ok = false;
                 try {
-                    soap = UnwrapWinRm(gss.ctx, gss.mech, ParseEncryptedBody(contentType, req.body, protocol));
+                    soap = UnwrapWinRm(gss.ctx, gss.mech, ParseEncryptedBody(contentType, req.body, {protocol}));
                     ok = true;
                 } catch (const std::exception &e) {
                     std::lock_guard guard(m_lock);
@@ -321,7 +326,8 @@ void TWinRmTestEndpoint::serve(int fd)
                     }
                     const TEndpointReply reply = m_responder(soap);
                     answeredSoap = true;
-                    const TEncryptedMessage sealed = WrapWinRm(gss.ctx, gss.mech, reply.body);
+                    const QByteArray answerProtocol = m_answerProtocol.isEmpty() ? protocol : m_answerProtocol;
+                    const TEncryptedMessage sealed = WrapWinRm(gss.ctx, gss.mech, reply.body, answerProtocol);
                     out = response(reply.status, EncryptedContentType(sealed.protocol), {}, BuildEncryptedBody(sealed));
                 }
             }
@@ -380,7 +386,7 @@ namespace {
 
 struct SoapRequest
 {
-    QString action, messageId, resourceUri, filter, dialect, context, operationTimeout, maxEnvelopeSize;
+    QString action, messageId, resourceUri, filter, dialect, context, operationTimeout, maxEnvelopeSize, maxElements;
 };
 
 SoapRequest parseRequest(const QByteArray &soap)
@@ -401,6 +407,8 @@ SoapRequest parseRequest(const QByteArray &soap)
             r.operationTimeout = x.readElementText();
         else if (name == u"MaxEnvelopeSize")
             r.maxEnvelopeSize = x.readElementText();
+        else if (name == u"MaxElements")
+            r.maxElements = x.readElementText();
         else if (name == u"Filter") {
             r.dialect = x.attributes().value(u"Dialect"_s).toString();
             r.filter = x.readElementText();
@@ -453,6 +461,21 @@ void TRecordedWinRm::Add(const QString &className, const QString &nameSpace, con
     }
     std::lock_guard guard(m_lock);
     m_classes[className.toLower()] = rec;
+}
+
+void TRecordedWinRm::AddRecordedDrives(int perPage)
+{
+    const auto fixture = [](const char *name) {
+        QFile f(QString::fromUtf8(VALMORA_TEST_FIXTURES) + u"/winrm/"_s + QString::fromLatin1(name));
+        if (!f.open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot read the fixture " + f.fileName().toStdString());
+        return f.readAll();
+    };
+    Add(u"Win32_PhysicalMedia"_s, u"root\\CIMV2"_s, fixture("physicalmedia_items.xml"), perPage);
+    Add(u"Win32_DiskDrive"_s, u"root\\CIMV2"_s, fixture("diskdrive_items.xml"), perPage);
+    Add(u"MSStorageDriver_FailurePredictData"_s, u"root\\WMI"_s, fixture("failurepredictdata_items.xml"), perPage);
+    Add(u"MSStorageDriver_FailurePredictThresholds"_s, u"root\\WMI"_s, fixture("failurepredictthresholds_items.xml"),
+        perPage);
 }
 
 void TRecordedWinRm::AddFault(const QString &className, const QByteArray &faultEnvelope)
@@ -540,6 +563,98 @@ QStringList TRecordedWinRm::Problems() const
 {
     std::lock_guard guard(m_lock);
     return m_problems;
+}
+
+// ---------------------------------------------------------------------------
+
+THostileWinRm::THostileWinRm(EMode mode, int size, TRecordedWinRm &normal)
+    : m_mode(mode)
+    , m_size(size)
+    , m_normal(normal)
+{
+}
+
+QByteArray THostileWinRm::items(const QString &className, int from, int count) const
+{
+    const QByteArray open = "<p:" + className.toUtf8() + " xmlns:p=\"http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/"
+                            + className.toUtf8() + "\">";
+    const QByteArray close = "</p:" + className.toUtf8() + '>';
+    QByteArray out;
+    for (int i = from; i < from + count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        out += open;
+        if (className == u"Win32_PhysicalMedia")
+            out += "<p:SerialNumber>SN-" + n + "</p:SerialNumber><p:Tag>\\\\.\\PHYSICALDRIVE" + n + "</p:Tag>";
+        else
+            out += "<p:DeviceID>\\\\.\\PHYSICALDRIVE" + n + "</p:DeviceID><p:Model>HOSTILE DISK " + n
+                   + "</p:Model><p:PNPDeviceID>SCSI\\DISK&amp;VEN_HOSTILE\\" + n + "</p:PNPDeviceID><p:Size>1000</p:Size>";
+        out += close;
+    }
+    return out;
+}
+
+TEndpointReply THostileWinRm::Answer(const QByteArray &soap)
+{
+    const SoapRequest r = parseRequest(soap);
+    const bool enumerate = r.action == QString::fromUtf16(wsman::action::Enumerate);
+    const QString cls = enumerate ? QueriedClass(r.filter) : r.context.section(u'/', 1, 1);
+    const bool abused = cls == u"Win32_DiskDrive" || (m_mode == EMode::ManyDrives && cls == u"Win32_PhysicalMedia");
+    if (r.action == QString::fromUtf16(wsman::action::Release) && r.context.startsWith(u"hostile/")) {
+        std::lock_guard guard(m_lock);
+        ++m_releases;
+        return {200, envelope(QString::fromUtf16(wsman::action::ReleaseResponse), r.messageId, {})};
+    }
+    if (!abused)
+        return m_normal.Answer(soap);
+
+    // Contexts of our own: "hostile/<class>/<next item>".
+    const int next = enumerate ? 0 : r.context.section(u'/', 2, 2).toInt();
+    if (!enumerate) {
+        std::lock_guard guard(m_lock);
+        ++m_pulls;
+    }
+    const int perPage = std::max(1, r.maxElements.toInt());
+    QByteArray page;
+    bool end = true;
+    int after = next;
+    switch (m_mode) {
+    case EMode::DeepNesting:
+        page = items(cls, 0, 1);
+        page.insert(page.indexOf("</p:Model>"), QByteArray("<x>").repeated(m_size) + QByteArray("</x>").repeated(m_size));
+        break;
+    case EMode::Endless:
+        page = items(cls, next, 1);
+        after = next + 1;
+        end = false;
+        break;
+    case EMode::ManyDrives:
+        after = std::min(m_size, next + perPage);
+        page = items(cls, next, after - next);
+        end = after >= m_size;
+        break;
+    }
+    const QByteArray itemsNs = enumerate ? "w" : "n";
+    QByteArray body = enumerate ? "<n:EnumerateResponse>" : "<n:PullResponse>";
+    if (!end)
+        body += "<n:EnumerationContext>hostile/" + cls.toUtf8() + '/' + QByteArray::number(after) + "</n:EnumerationContext>";
+    body += '<' + itemsNs + ":Items>" + page + "</" + itemsNs + ":Items>";
+    if (end)
+        body += '<' + itemsNs + ":EndOfSequence/>";
+    body += enumerate ? "</n:EnumerateResponse>" : "</n:PullResponse>";
+    const auto action = enumerate ? wsman::action::EnumerateResponse : wsman::action::PullResponse;
+    return {200, envelope(QString::fromUtf16(action), r.messageId, body)};
+}
+
+int THostileWinRm::Pulls() const
+{
+    std::lock_guard guard(m_lock);
+    return m_pulls;
+}
+
+int THostileWinRm::Releases() const
+{
+    std::lock_guard guard(m_lock);
+    return m_releases;
 }
 
 } // namespace valmora::test

@@ -47,6 +47,8 @@ public:
     void SetCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
     // Plain security only: demand HTTP Basic with this account.
     void SetBasicAccount(const QByteArray &user, const QByteArray &password);
+    // Label sealed answers with this protocol instead of the scheme's own.
+    void SetAnswerProtocol(const QByteArray &protocol) { m_answerProtocol = protocol; }
     // Answer every request with this status and no body (0: normal service).
     void SetFixedStatus(int status) { m_fixedStatus = status; }
 
@@ -74,6 +76,7 @@ private:
     std::thread m_thread;
     void *m_tls = nullptr; // SSL_CTX
     QByteArray m_basic;    // expected "Basic …" value
+    QByteArray m_answerProtocol;
 
     mutable std::mutex m_lock;
     int m_connections = 0, m_requests = 0, m_sealed = 0, m_authFailures = 0, m_tlsFailures = 0;
@@ -87,6 +90,9 @@ class TRecordedWinRm
 public:
     // itemsXml: the instance elements of a class as the service renders them.
     void Add(const QString &className, const QString &nameSpace, const QByteArray &itemsXml, int perPage);
+    // The tests' two recorded drives in the four classes of the reader, from
+    // the fixtures under tests/fixtures/winrm.
+    void AddRecordedDrives(int perPage);
     // A fault envelope (with @RELATES_TO@ where the request's id goes) for a class.
     void AddFault(const QString &className, const QByteArray &faultEnvelope);
 
@@ -114,6 +120,33 @@ private:
     QMap<QString, Open> m_contexts;
     int m_enumerates = 0, m_pulls = 0, m_releases = 0, m_nextContext = 1;
     QStringList m_problems;
+};
+
+// A service that authenticates and seals properly and then misbehaves in one
+// way; the classes it does not abuse are answered from the recordings.
+class THostileWinRm
+{
+public:
+    enum class EMode {
+        DeepNesting,  // a Win32_DiskDrive property nested `size` elements deep
+        Endless,      // every Pull of Win32_DiskDrive brings one more drive, never the end
+        ManyDrives,   // `size` media and drives, paged as the client asks
+    };
+    THostileWinRm(EMode mode, int size, TRecordedWinRm &normal);
+
+    TEndpointReply Answer(const QByteArray &soap);
+
+    int Pulls() const;
+    int Releases() const;
+
+private:
+    QByteArray items(const QString &className, int from, int count) const;
+
+    EMode m_mode;
+    int m_size;
+    TRecordedWinRm &m_normal;
+    mutable std::mutex m_lock;
+    int m_pulls = 0, m_releases = 0;
 };
 
 } // namespace valmora::test

@@ -71,7 +71,57 @@ public:
             why = QStringLiteral("no temporary folder");
             return false;
         }
-        const int port = freePort();
+        const QString d = m_dir.path();
+        writeConfiguration(freePort());
+        qputenv("KRB5_CONFIG", (d + QStringLiteral("/krb5.conf")).toLocal8Bit());
+        qputenv("KRB5_KDC_PROFILE", (d + QStringLiteral("/kdc.conf")).toLocal8Bit());
+        qputenv("KRB5_KTNAME", (d + QStringLiteral("/http.keytab")).toLocal8Bit());
+        qputenv("KRB5CCNAME", QByteArray("MEMORY:valmora-tests"));
+
+        const QByteArray realm(TestRealm);
+        if (!run(kdb5, {QStringLiteral("create"), QStringLiteral("-s"), QStringLiteral("-r"), QString::fromLatin1(realm),
+                        QStringLiteral("-P"), QStringLiteral("master-key-of-tests")},
+                 why))
+            return false;
+        for (const QString &q : {QStringLiteral("addprinc -pw %1 %2").arg(QLatin1StringView(KerberosPassword), QLatin1StringView(KerberosUser)),
+                                 QStringLiteral("addprinc -randkey HTTP/localhost"),
+                                 QStringLiteral("ktadd -k %1/http.keytab HTTP/localhost").arg(d)}) {
+            if (!run(kadmin, {QStringLiteral("-r"), QString::fromLatin1(realm), QStringLiteral("-q"), q}, why))
+                return false;
+        }
+        // The port was free when it was picked, but another process may take it
+        // before the KDC binds it: then try another one.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0)
+                writeConfiguration(freePort());
+            m_kdc = std::make_unique<QProcess>();
+            m_kdc->setProcessChannelMode(QProcess::MergedChannels);
+            m_kdc->start(krb5kdc, {QStringLiteral("-n"), QStringLiteral("-r"), QString::fromLatin1(realm)});
+            if (!m_kdc->waitForStarted(5000)) {
+                why = QStringLiteral("krb5kdc does not start");
+                return false;
+            }
+            for (int i = 0; i < 100 && m_kdc->state() == QProcess::Running; ++i) {
+                // Listening is not enough: another process may hold the port,
+                // and then our KDC ends with a bind error.
+                if (listening(m_port) && !m_kdc->waitForFinished(200))
+                    return true;
+                QThread::msleep(50);
+            }
+            why = QStringLiteral("krb5kdc does not listen: ") + QString::fromLocal8Bit(m_kdc->readAll());
+            m_kdc->kill();
+            m_kdc->waitForFinished(3000);
+            m_kdc.reset();
+        }
+        return false;
+    }
+
+    QString Folder() const { return m_dir.path(); }
+
+private:
+    void writeConfiguration(int port)
+    {
+        m_port = port;
         const QString d = m_dir.path();
         const QByteArray realm(TestRealm);
         write(d + QStringLiteral("/krb5.conf"),
@@ -89,42 +139,8 @@ public:
                     " }\n[logging]\n kdc = FILE:"
                   + d.toUtf8() + "/kdc.log\n");
         write(d + QStringLiteral("/kadm5.acl"), "");
-        qputenv("KRB5_CONFIG", (d + QStringLiteral("/krb5.conf")).toLocal8Bit());
-        qputenv("KRB5_KDC_PROFILE", (d + QStringLiteral("/kdc.conf")).toLocal8Bit());
-        qputenv("KRB5_KTNAME", (d + QStringLiteral("/http.keytab")).toLocal8Bit());
-        qputenv("KRB5CCNAME", QByteArray("MEMORY:valmora-tests"));
-
-        if (!run(kdb5, {QStringLiteral("create"), QStringLiteral("-s"), QStringLiteral("-r"), QString::fromLatin1(realm),
-                        QStringLiteral("-P"), QStringLiteral("master-key-of-tests")},
-                 why))
-            return false;
-        for (const QString &q : {QStringLiteral("addprinc -pw %1 %2").arg(QLatin1StringView(KerberosPassword), QLatin1StringView(KerberosUser)),
-                                 QStringLiteral("addprinc -randkey HTTP/localhost"),
-                                 QStringLiteral("ktadd -k %1/http.keytab HTTP/localhost").arg(d)}) {
-            if (!run(kadmin, {QStringLiteral("-r"), QString::fromLatin1(realm), QStringLiteral("-q"), q}, why))
-                return false;
-        }
-        m_kdc = std::make_unique<QProcess>();
-        m_kdc->setProcessChannelMode(QProcess::MergedChannels);
-        m_kdc->start(krb5kdc, {QStringLiteral("-n"), QStringLiteral("-r"), QString::fromLatin1(realm)});
-        if (!m_kdc->waitForStarted(5000)) {
-            why = QStringLiteral("krb5kdc does not start");
-            return false;
-        }
-        for (int i = 0; i < 100; ++i) {
-            if (listening(port))
-                return true;
-            if (m_kdc->state() != QProcess::Running)
-                break;
-            QThread::msleep(50);
-        }
-        why = QStringLiteral("krb5kdc does not listen: ") + QString::fromLocal8Bit(m_kdc->readAll());
-        return false;
     }
 
-    QString Folder() const { return m_dir.path(); }
-
-private:
     static void write(const QString &path, const QByteArray &text)
     {
         QFile f(path);
@@ -171,6 +187,7 @@ private:
 
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_kdc;
+    int m_port = 0;
 };
 
 } // namespace valmora::test

@@ -103,14 +103,14 @@ QString GssStatusText(OM_uint32 major, OM_uint32 minor, gss_OID mech)
     return parts.join(u": "_s);
 }
 
-TEncryptedMessage WrapWinRm(gss_ctx_id_t context, EGssMech mech, const QByteArray &plain)
+TEncryptedMessage WrapWinRm(gss_ctx_id_t context, EGssMech mech, const QByteArray &plain, const QByteArray &protocol)
 {
     TEncryptedMessage m;
+    m.protocol = protocol;
     m.originalLength = plain.size();
     OM_uint32 minor = 0;
     int confState = 0;
     if (mech == EGssMech::Ntlm) {
-        m.protocol = SpnegoProtocol;
         gss_buffer_desc in = view(plain);
         Buffer out;
         const OM_uint32 major = gss_wrap(&minor, context, 1, GSS_C_QOP_DEFAULT, &in, &confState, &out.b);
@@ -121,7 +121,6 @@ TEncryptedMessage WrapWinRm(gss_ctx_id_t context, EGssMech mech, const QByteArra
         m.data = token.mid(16);
         return m;
     }
-    m.protocol = KerberosProtocol;
     QByteArray data = plain; // sealed in place
     std::array<gss_iov_buffer_desc, 3> iov{};
     iov[0].type = GSS_IOV_BUFFER_TYPE_HEADER | GSS_IOV_BUFFER_FLAG_ALLOCATE;

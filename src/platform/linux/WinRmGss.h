@@ -43,8 +43,9 @@ private:
 
 // WinRM's message wrap: the token header travels as the signature. Kerberos
 // wraps with separate header, data and padding buffers; NTLM's wrap token is
-// the 16-byte signature followed by the sealed data.
-TEncryptedMessage WrapWinRm(gss_ctx_id_t context, EGssMech mech, const QByteArray &plain);
+// the 16-byte signature followed by the sealed data. protocol: the label of
+// the authentication scheme in use (SealingProtocol).
+TEncryptedMessage WrapWinRm(gss_ctx_id_t context, EGssMech mech, const QByteArray &plain, const QByteArray &protocol);
 // Raises EWmiError when the message does not unseal or its length differs
 // from the announced one.
 QByteArray UnwrapWinRm(gss_ctx_id_t context, EGssMech mech, const TEncryptedMessage &message);
@@ -65,7 +66,10 @@ public:
     EGssMech Mech() const { return m_mech; }
     gss_ctx_id_t Context() const { return m_context; }
 
-    TEncryptedMessage Wrap(const QByteArray &plain) const { return WrapWinRm(m_context, m_mech, plain); }
+    TEncryptedMessage Wrap(const QByteArray &plain, EAuthScheme scheme) const
+    {
+        return WrapWinRm(m_context, m_mech, plain, SealingProtocol(scheme));
+    }
     QByteArray Unwrap(const TEncryptedMessage &m) const { return UnwrapWinRm(m_context, m_mech, m); }
 
 private:

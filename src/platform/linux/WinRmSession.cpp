@@ -15,15 +15,15 @@ namespace {
 
 const QByteArray soapType = QByteArrayLiteral("application/soap+xml;charset=UTF-8");
 constexpr int maxHandshakeLegs = 6;
+// The scheme of every handshake; the sealed bodies follow it.
+constexpr EAuthScheme scheme = EAuthScheme::Negotiate;
 
-// The token of a "Negotiate …" or "Kerberos …" challenge.
+// The token of a challenge in the scheme of the handshake.
 QByteArray challengeToken(const QList<QByteArray> &authenticate)
 {
     for (const QByteArray &value : authenticate) {
         const QList<QByteArray> parts = value.trimmed().split(' ');
-        if (parts.size() >= 2
-            && (parts[0].compare("Negotiate", Qt::CaseInsensitive) == 0
-                || parts[0].compare("Kerberos", Qt::CaseInsensitive) == 0))
+        if (parts.size() >= 2 && parts[0].compare(SchemeName(scheme), Qt::CaseInsensitive) == 0)
             return QByteArray::fromBase64(parts[1].trimmed());
     }
     return {};
@@ -70,7 +70,8 @@ public:
             return reply;
         }
         try {
-            const TEncryptedMessage message = ParseEncryptedBody(r.contentType, r.body, expectedProtocol());
+            const TEncryptedMessage message = ParseEncryptedBody(
+                r.contentType, r.body, AnswerProtocols(scheme, m_gss->Mech() == EGssMech::Kerberos));
             reply.soap = m_gss->Unwrap(message);
         } catch (const EWmiError &e) {
             throw EWmiError(u"Answer of %1 (HTTP %2) refused: %3"_s.arg(Endpoint()).arg(r.status).arg(e.message()));
@@ -79,11 +80,6 @@ public:
     }
 
 private:
-    QByteArray expectedProtocol() const
-    {
-        return m_gss->Mech() == EGssMech::Kerberos ? QByteArray(KerberosProtocol) : QByteArray(SpnegoProtocol);
-    }
-
     EWmiError denied() const
     {
         return EWmiError(u"Access denied on %1: the user name or password of \"%2\" was refused (HTTP 401)"_s.arg(
@@ -94,7 +90,7 @@ private:
     {
         if (!m_encrypt)
             return m_http.Post(soap, soapType);
-        const TEncryptedMessage message = m_gss->Wrap(soap);
+        const TEncryptedMessage message = m_gss->Wrap(soap, scheme);
         return m_http.Post(BuildEncryptedBody(message), EncryptedContentType(message.protocol));
     }
 
@@ -156,7 +152,7 @@ private:
     {
         QByteArray token = m_gss->Step({});
         for (int leg = 0; leg < maxHandshakeLegs; ++leg) {
-            const THttpResponse r = m_http.Post({}, soapType, "Negotiate " + token.toBase64());
+            const THttpResponse r = m_http.Post({}, soapType, SchemeName(scheme) + ' ' + token.toBase64());
             if (leg > 0 && r.newConnection)
                 throw EWmiError(u"%1 renewed the connection during the authentication"_s.arg(Endpoint()));
             const QByteArray answer = challengeToken(r.authenticate);
