@@ -1012,7 +1012,7 @@ void TMainForm::RemoveDeletedComputers(QStringList &names)
 void TMainForm::applySuspectTest(TComputerItem *item)
 {
     for (int i = 0; i < item->Drives->Count(); ++i)
-        if (item->Drives->Items(i).HasFlaggedAttribute() && item->Group == StateUnavailable) {
+        if (item->Drives->Items(i).IsFlagged() && item->Group == StateUnavailable) {
             item->Group = StateSuspected;
             item->ImageIndex = 1;
         }
@@ -1232,7 +1232,7 @@ void TMainForm::BuildDriveButtons(TDriveList &list)
         button->setCheckable(true);
         button->setAutoRaise(true);
         button->resize(kDriveButtonWidth, kDriveButtonHeight);
-        if (drive.HasFlaggedAttribute()) {
+        if (drive.IsFlagged()) {
             QPalette palette = button->palette();
             palette.setColor(QPalette::ButtonText, QColor(255, 0, 0));
             palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
@@ -1309,8 +1309,8 @@ void TMainForm::ShowDrive(int buttonIndex)
         lbManufacturerModelInfo->setText(
             u"%1 Model: %2 S/N:%3"_s.arg(drive.Manufacturer, drive.Model, drive.SerialNumber));
         lbDriveSize->setText(u"Size %1 MB (%2 bytes)"_s.arg(drive.Size / 1000000).arg(drive.Size));
-        // The temperatures come from attribute 194; a drive without it gave none.
-        const bool hasTemperature = hasAttribute(drive, 194);
+        // The temperatures come from attribute 194, or 190 on drives without it; a drive without both gave none.
+        const bool hasTemperature = hasAttribute(drive, 194) || hasAttribute(drive, 190);
         const auto temperature = [hasTemperature](int value) {
             return hasTemperature ? FormatTemperature(value, TOptions::ReadTemperatureScale()) : kUnknownValue;
         };

@@ -184,6 +184,13 @@ void InstallVerdictRules()
                                         TOptions::ReadSectorWarnings()));
 }
 
+void FinishVerdictRules()
+{
+    FlushVerdictRules();
+    if (const TVerdictRules rules = CurrentVerdictRules(); rules.Baseline && !rules.Baseline->LastError().isEmpty())
+        PrintError(u"baseline of the sector counts: "_s + rules.Baseline->LastError());
+}
+
 void PrintJson(const QJsonObject &object)
 {
     Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));

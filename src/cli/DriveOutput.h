@@ -31,6 +31,8 @@ QJsonObject DriveListJson(const TDriveList &list);
 // The verdict rules of the program: the drive database, the baseline of the
 // data folder and the "SectorWarnings" setting.
 void InstallVerdictRules();
+// Writes the baseline out and tells on stderr when it could not be read or written.
+void FinishVerdictRules();
 
 // Prints a JSON object, indented, to stdout.
 void PrintJson(const QJsonObject &object);

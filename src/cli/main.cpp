@@ -2,8 +2,6 @@
 #include "CliCommand.h"
 #include "DriveOutput.h"
 
-#include "drivedata/Verdicts.h"
-
 #include "foundation/Environment.h"
 #include "foundation/LogStart.h"
 #include "foundation/LogSystem.h"
@@ -102,7 +100,7 @@ int main(int argc, char *argv[])
         valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
         InstallVerdictRules();
         const int code = c.run(args);
-        valmora::FlushVerdictRules();
+        FinishVerdictRules();
         return code;
     }
     PrintError(u"unknown command \"%1\"; valmora-cli --help lists the commands"_s.arg(first));

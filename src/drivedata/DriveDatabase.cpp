@@ -244,22 +244,21 @@ const TDriveDatabase::Entry *TDriveDatabase::find(const QString &model, const QS
 
 TDrivePresets TDriveDatabase::PresetsFor(const QString &model, const QString &firmware) const
 {
+    // One lock over lookup and matching: the patterns are matched by one thread at a time.
+    const std::lock_guard lock(m_cacheMutex);
     const std::pair key{model, firmware};
-    {
-        const std::lock_guard lock(m_cacheMutex);
-        if (const auto it = m_cache.find(key); it != m_cache.end())
-            return *it->second;
-    }
+    if (const auto it = m_cache.find(key); it != m_cache.end())
+        return *it->second;
     auto presets = std::make_shared<TDrivePresets>(m_defaults);
     if (const Entry *e = find(model, firmware))
         ApplyPresets(*presets, e->presets);
-    const std::lock_guard lock(m_cacheMutex);
     m_cache.emplace(key, presets);
     return *presets;
 }
 
 QString TDriveDatabase::FamilyFor(const QString &model, const QString &firmware) const
 {
+    const std::lock_guard lock(m_cacheMutex);
     const Entry *e = find(model, firmware);
     return e ? e->family : QString();
 }

@@ -81,6 +81,7 @@ private:
     TDrivePresets m_defaults;
     std::vector<Entry> m_entries;
     // A network has few models: each is matched against the entries once.
+    // The lock also keeps the patterns to one thread at a time.
     mutable std::mutex m_cacheMutex;
     mutable std::map<std::pair<QString, QString>, std::shared_ptr<const TDrivePresets>> m_cache;
 };

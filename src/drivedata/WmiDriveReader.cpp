@@ -282,11 +282,16 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
     try {
         Stage stage(provider, server, kWmi, user, password, u"MSStorageDriver_FailurePredictStatus"_s);
         while (const auto object = stage.objects->Next()) {
-            TDriveInformation *drive = drives.driveFor(object->ReadText(u"InstanceName"_s));
-            if (drive && readBoolean(*object, u"PredictFailure"_s))
-                drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
+            try {
+                TDriveInformation *drive = drives.driveFor(object->ReadText(u"InstanceName"_s));
+                if (drive && readBoolean(*object, u"PredictFailure"_s))
+                    drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
+            } catch (const std::exception &) {
+                // An instance that cannot be read says nothing about its drive.
+            }
         }
     } catch (const std::exception &) {
+        // Not a failure of the reading: the class is optional.
     }
 
     if (list.Count() > 0)

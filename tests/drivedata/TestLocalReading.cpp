@@ -91,6 +91,13 @@ TEST(LocalReading, FakeMachineWithARealAtaDrive)
     EXPECT_EQ(sda.AttrThreshold[0], 46);
     EXPECT_EQ(sda.TemperatureCurrent, 28);
     EXPECT_FALSE(sda.HasFlaggedAttribute());
+    // The blob's SMART RETURN STATUS: the drive does not predict its failure.
+    const wmi::TWmiInstances status = provider.Query(u"localhost"_s, u"root\\WMI"_s, QString(), QString(),
+                                                     u"SELECT * FROM MSStorageDriver_FailurePredictStatus"_s);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].ReadText(u"InstanceName"_s), sda.PNPDeviceID + u"_0"_s);
+    EXPECT_EQ(status[0].ReadInt64(u"PredictFailure"_s), 0);
+    EXPECT_EQ(sda.Status, u"OK"_s);
     for (int i : {0, 2, 3})
         EXPECT_EQ(list.Items(i).AttributeCount, 0);
 }

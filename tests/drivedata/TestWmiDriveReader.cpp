@@ -168,7 +168,8 @@ TEST(DriveReader, DrivesOwnFailurePrediction)
 {
     for (const wmi::TWmiValue &predicts : {wmi::TWmiValue(true), wmi::TWmiValue(u"True"_s)}) {
         WmiScript script = TwoDrives();
-        script.classes[kStatus] = {Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}, {u"PredictFailure"_s, false}}),
+        script.classes[kStatus] = {Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}}), // no verdict given
+                                   Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}, {u"PredictFailure"_s, false}}),
                                    Instance({{u"InstanceName"_s, u"IDE\\DISKB\\5&2&0_0"_s}, {u"PredictFailure"_s, predicts}})};
         TDriveList list;
         EXPECT_EQ(Read(script, list), kReadFlagged);
