@@ -16,6 +16,7 @@
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
+#include "refresh/CheckPool.h"
 #include "refresh/StateFile.h"
 
 #include <QApplication>
@@ -100,9 +101,16 @@ QIcon renderIcon(const QString &resource, int size)
     return QIcon(pixmap);
 }
 
-QString hostOf(const QString &caption)
+// The drives, name and readout time of a list, copied into an empty one.
+void copyDrives(const TDriveList &from, TDriveList &to)
 {
-    return caption.contains(u"\\\\"_s) ? caption.mid(2) : caption;
+    to.ComputerName = from.ComputerName;
+    to.ReadoutTime = from.ReadoutTime;
+    for (int i = 0; i < from.Count(); ++i) {
+        auto copy = std::make_unique<TDriveInformation>();
+        copy->Assign(from.Items(i));
+        to.Add(std::move(copy));
+    }
 }
 
 QString informationFileName(const QString &dataFolder, const QString &caption)
@@ -366,7 +374,13 @@ void TMainForm::createComponents()
 
     connect(acDeleteComputerInformation, &QAction::triggered, this,
             [this] { guarded(this, [this] { acDeleteComputerInformationExecute(); }); });
-    connect(acOptions, &QAction::triggered, this, [this] { guarded(this, [this] { ExecuteOptionsCommand(this); }); });
+    connect(acOptions, &QAction::triggered, this, [this] {
+        guarded(this, [this] {
+            // The number of checks at once counts from the thread's next cycle, without a restart.
+            if (ExecuteOptionsCommand(this) && RefreshThread)
+                RefreshThread->SetChecksAtOnce(TOptions::ReadChecksAtOnce());
+        });
+    });
     connect(acExit, &QAction::triggered, this, &QWidget::close);
     connect(acHelp, &QAction::triggered, this, [] { acHelpExecute(); });
     connect(acContact, &QAction::triggered, this, [] { acContactExecute(); });
@@ -642,69 +656,37 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
     }
     UpdateActions();
 
-    // Ping, read and save off the window's thread, one computer after another;
-    // each result comes back to the window in order.
+    // The refresh thread's checks, several at once, off the window's thread:
+    // the same credentials choice, saving and logging of failures.
     StopDiscovery = false;
-    const QString user = TOptions::ReadUser();
-    const QString password = TOptions::ReadUserP();
-    m_discovery = std::thread([this, source, captions, user, password, echo = m_parts.CreateEcho(),
-                               read = m_parts.ReadDrives, local = m_parts.LocalComputerName,
-                               folder = DataFolder()]() mutable {
-        TIdIcmpClient ping(std::move(echo));
-        for (const QString &caption : std::as_const(captions)) {
-            if (StopDiscovery)
-                break;
-            auto drives = std::make_shared<TDriveList>();
-            bool pingOk = false;
-            ping.Host = hostOf(caption);
-            ping.OnReply = [&pingOk](const TReplyStatus &status) {
-                pingOk = status.ReplyStatusType == TReplyStatusType::rsEcho;
-            };
-            try {
-                ping.Ping();
-            } catch (const std::exception &) {
-                pingOk = false;
-            }
-            int group = StateUnavailable;
-            if (pingOk) {
-                const bool local_ = AsciiUpper(caption) == AsciiUpper(local);
-                group = StateFromReadResult(read(caption, *drives, local_ ? QString() : user,
-                                                 local_ ? QString() : password));
-            }
-            QString error;
-            try {
-                drives->SaveToFile(informationFileName(folder, caption));
-            } catch (const std::exception &e) {
-                error = ExceptionMessage(e);
-            }
-            const QString host = ping.Host;
+    TCheckEnvironment environment{std::shared_ptr<TIcmpEcho>(m_parts.CreateEcho()),
+                                  m_parts.ReadDrives,
+                                  TOptions::ReadUser(),
+                                  TOptions::ReadUserP(),
+                                  DataFolder(),
+                                  m_parts.LocalComputerName};
+    m_discovery = std::thread([this, source, captions, environment = std::move(environment)] {
+        TCheckPoolEvents events;
+        events.StopRequested = [this] { return StopDiscovery.load(); };
+        events.OnChecked = [this](const TAddedComputer &computer) {
+            auto copy = std::make_shared<TAddedComputer>(computer.Name);
+            copy->State = computer.State;
+            copyDrives(computer.Drives, copy->Drives);
             QMetaObject::invokeMethod(
-                this,
-                [this, caption, host, drives, group, error] {
-                    guarded(this, [&] { firstRunChecked(caption, host, drives, group, error); });
-                },
-                Qt::QueuedConnection);
-            if (!error.isEmpty())
-                return;
-        }
-        QMetaObject::invokeMethod(
-            this, [this, source] { guarded(this, [&] { finishFirstRun(source); }); }, Qt::QueuedConnection);
+                this, [this, copy] { guarded(this, [&] { firstRunChecked(*copy); }); }, Qt::QueuedConnection);
+        };
+        const TCheckPoolResult result = CheckComputers(captions, TOptions::ReadChecksAtOnce(), environment, events);
+        if (!result.Stopped)
+            QMetaObject::invokeMethod(
+                this, [this, source] { guarded(this, [&] { finishFirstRun(source); }); }, Qt::QueuedConnection);
     });
 }
 
-void TMainForm::firstRunChecked(const QString &caption, const QString &host, std::shared_ptr<TDriveList> drives,
-                                int group, const QString &error)
+void TMainForm::firstRunChecked(TAddedComputer &checked)
 {
     if (m_destroyed)
         return;
-    TComputerItem *item = FindItem(caption);
-    if (!error.isEmpty()) {
-        // The discovery ends here; "FirstRun" stays, so the next start discovers again.
-        if (m_discovery.joinable())
-            m_discovery.join();
-        ShowMessageBox(this, u"VALMORA 2015"_s, error);
-        return;
-    }
+    TComputerItem *item = FindItem(checked.Name);
     if (!item)
         return;
     if (item == m_selected)
@@ -712,16 +694,10 @@ void TMainForm::firstRunChecked(const QString &caption, const QString &host, std
     if (m_shownDrives && m_shownDrives == item->Drives.get())
         ClearDriveView();
     item->Drives = std::make_unique<TDriveList>();
-    item->Drives->ComputerName = drives->ComputerName;
-    item->Drives->ReadoutTime = drives->ReadoutTime;
-    for (int i = 0; i < drives->Count(); ++i) {
-        auto copy = std::make_unique<TDriveInformation>();
-        copy->Assign(drives->Items(i));
-        item->Drives->Add(std::move(copy));
-    }
-    placeItem(item, group);
+    copyDrives(checked.Drives, *item->Drives);
+    placeItem(item, checked.State);
     m_stateWriter.Drain();
-    WriteComputerState(DataFolder(), host, group);
+    WriteComputerState(DataFolder(), CheckedHostName(checked.Name), checked.State);
     if (item->isSelected())
         selectItem(item);
     UpdateActions();
@@ -1021,13 +997,9 @@ void TMainForm::applySuspectTest(TComputerItem *item)
 void TMainForm::addCheckedDrives(TComputerItem *item, TAddedComputer &entry)
 {
     auto list = std::make_unique<TDriveList>();
-    list->ComputerName = entry.Drives.ComputerName.isEmpty() ? item->Caption() : entry.Drives.ComputerName;
-    list->ReadoutTime = entry.Drives.ReadoutTime;
-    for (int i = 0; i < entry.Drives.Count(); ++i) {
-        auto copy = std::make_unique<TDriveInformation>();
-        copy->Assign(entry.Drives.Items(i));
-        list->Add(std::move(copy));
-    }
+    copyDrives(entry.Drives, *list);
+    if (list->ComputerName.isEmpty())
+        list->ComputerName = item->Caption();
     item->Drives = std::move(list);
     applySuspectTest(item);
     if (item->Drives->Count() == 0 && loadInformationFile(*item->Drives, item->Caption(), false))

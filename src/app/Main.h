@@ -202,8 +202,7 @@ private:
     TNNBase *chooseSource(int searchKind);
     void startFirstRun(TNNBase *source);
     void firstRunRefreshed(TNNBase *source, bool refreshed);
-    void firstRunChecked(const QString &caption, const QString &host, std::shared_ptr<TDriveList> drives, int group,
-                         const QString &error);
+    void firstRunChecked(TAddedComputer &checked);
     void finishFirstRun(TNNBase *source);
     void startRefreshThread(TNNBase *source);
     void formDestroy();

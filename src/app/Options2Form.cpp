@@ -10,11 +10,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
+#include <algorithm>
 #include <cstdint>
 
 using namespace Qt::Literals::StringLiterals;
@@ -27,7 +30,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     setObjectName(u"frmOptions2"_s);
     setWindowTitle(u"Options"_s);
     setFont(FormFont());
-    setFixedSize(400, 374);
+    setFixedSize(400, 400);
 
     gbImpersonation = new QGroupBox(u"User/Password"_s, this);
     gbImpersonation->setObjectName(u"gbImpersonation"_s);
@@ -36,8 +39,8 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s, QRect(257, 30, 121, 21));
     ShowAsStars(edDomainPassword);
 
-    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s, QRect(317, 341, 75, 25));
-    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(236, 341, 75, 25));
+    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s, QRect(317, 367, 75, 25));
+    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(236, 367, 75, 25));
 
     chbRunatwindowsStart = new QCheckBox(u"Run when Windows start"_s, this);
     chbRunatwindowsStart->setObjectName(u"chbRunatwindowsStart"_s);
@@ -50,7 +53,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     // Beside the buttons: the rules on pending, uncorrectable and growing sector counts.
     chbSectorWarnings = new QCheckBox(u"Warn on bad sectors"_s, this);
     chbSectorWarnings->setObjectName(u"chbSectorWarnings"_s);
-    chbSectorWarnings->setGeometry(8, 345, 200, 17);
+    chbSectorWarnings->setGeometry(8, 371, 200, 17);
     GrowToText(chbSectorWarnings);
 
     rgTemperatureScale = new TRadioGroup(this, u"rgTemperatureScale"_s, u"Temperature scale"_s,
@@ -77,6 +80,17 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     acEdit->setObjectName(u"acEdit"_s);
     acDeleteRange = new QAction(u"Delete"_s, this);
     acDeleteRange->setObjectName(u"acDeleteRange"_s);
+    // Below the ranges: how many computers a cycle checks at the same time.
+    lbChecksAtOnce = new QLabel(u"Computers checked at once"_s, this);
+    lbChecksAtOnce->setObjectName(u"lbChecksAtOnce"_s);
+    lbChecksAtOnce->setGeometry(8, 331, 170, 17);
+    GrowToText(lbChecksAtOnce);
+    seChecksAtOnce = new QSpinBox(this);
+    seChecksAtOnce->setObjectName(u"seChecksAtOnce"_s);
+    seChecksAtOnce->setRange(1, TOptions::MaxChecksAtOnce);
+    seChecksAtOnce->setGeometry(std::max(180, lbChecksAtOnce->geometry().right() + 8), 328, 60, 21);
+    lbChecksAtOnce->setBuddy(seChecksAtOnce);
+
     LinkButtonToAction(btnAdd, acAddRange);
     LinkButtonToAction(btnEdit, acEdit);
     LinkButtonToAction(btnDelete, acDeleteRange);
@@ -108,6 +122,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
                         btnAdd,
                         btnDelete,
                         btnEdit,
+                        seChecksAtOnce,
                         chbSectorWarnings};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
@@ -138,6 +153,7 @@ void TfrmOptions2::LoadOptions()
     rgSearchKind->SetItemIndex(TOptions::ReadSearchKind() & 0xFF);
     lbxRange->clear();
     lbxRange->addItems(TOptions::ReadIPRanges());
+    seChecksAtOnce->setValue(TOptions::ReadChecksAtOnce());
 }
 
 void TfrmOptions2::SaveOptions()
@@ -150,6 +166,7 @@ void TfrmOptions2::SaveOptions()
     TOptions::WriteSearchKind(static_cast<std::uint8_t>(rgSearchKind->ItemIndex()));
     TOptions::WriteIPRanges(Ranges());
     TOptions::WriteSectorWarnings(chbSectorWarnings->isChecked());
+    TOptions::WriteChecksAtOnce(seChecksAtOnce->value());
     // Judged by it from the next evaluation on, without a restart.
     TVerdictRules rules = CurrentVerdictRules();
     rules.SectorWarnings = chbSectorWarnings->isChecked();

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -627,8 +628,33 @@ void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
 {
     MessageRecorder messages;
     TOptions::WriteFirstRun(true);
-    TMainForm &form = start({u"GOODPC"_s, u"FLAGGEDPC"_s, u"RPCPC"_s, u"GONEPC"_s}, {u"GONEPC"_s});
+    // The checks of the first run choose credentials as every check does: the
+    // computer's own where stored, else the domain's.
+    TOptions::WriteUser(u"CORP\\watcher"_s);
+    TOptions::WriteUserP(u"domain-secret"_s);
+    WriteUserPass(DataFolder(), u"RPCPC"_s, {u"RPCPC\\admin"_s, u"own-secret"_s});
+    auto users = std::make_shared<std::map<QString, QString>>();
+    auto usersMutex = std::make_shared<std::mutex>();
+    m_names->set({u"GOODPC"_s, u"FLAGGEDPC"_s, u"RPCPC"_s, u"GONEPC"_s});
+    TMainFormParts parts = Parts(m_names, {u"GONEPC"_s});
+    parts.ReadDrives = [users, usersMutex](const QString &computer, TDriveList &list, const QString &user,
+                                           const QString &password) {
+        {
+            std::lock_guard lock(*usersMutex);
+            users->emplace(computer, user + u'/' + password);
+        }
+        return ReadRecorded(computer, list, user, password);
+    };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    TMainForm &form = *m_form;
+    form.ShowAtStart();
     QVERIFY(waitStarted());
+    {
+        std::lock_guard lock(*usersMutex);
+        QCOMPARE(users->at(u"RPCPC"_s), u"RPCPC\\admin/own-secret"_s);
+        QCOMPARE(users->at(u"GOODPC"_s), u"CORP\\watcher/domain-secret"_s);
+        QVERIFY2(!users->contains(u"GONEPC"_s), "no answer to the ping: not read");
+    }
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(messages.shown.first(),
              u"Atenttion|This application is run first time.\r\nApplication will discover computers on network and "
@@ -792,12 +818,15 @@ void TestMainWindow::menuCommandsOpenTheirDialogs()
     WhenModal<TfrmOptions2>(
         [](TfrmOptions2 *dialog) {
             dialog->edDomainName->setText(u"CORP\\watcher"_s);
+            dialog->seChecksAtOnce->setValue(3);
             dialog->btnSave->click();
         },
         &opened);
     QVERIFY(ChooseFromMenuBar(bar, form.mmCommands, u"Options"_s));
     QVERIFY(opened);
     QCOMPARE(TOptions::ReadUser(), u"CORP\\watcher"_s);
+    // The running thread checks that many at once from its next cycle on.
+    QCOMPARE(form.Thread()->ChecksAtOnce(), 3);
     QCOMPARE(messages.shown, (QStringList{u"Attention|Settings have been changed!\r\nPlease, run application again"_s}));
 
     // Help and Contact open one page each; About shows its box until Close.
