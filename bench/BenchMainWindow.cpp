@@ -183,9 +183,9 @@ void BM_StartToList(benchmark::State &state)
     TheWorld();
     for (auto _ : state) {
         auto form = Started();
-        benchmark::DoNotOptimize(form->Items().size());
+        benchmark::DoNotOptimize(form->Computers()->Count());
         state.PauseTiming();
-        if (form->Items().size() != kComputers)
+        if (form->Computers()->Count() != kComputers)
             state.SkipWithError("list incomplete");
         form.reset();
         state.ResumeTiming();

@@ -20,7 +20,6 @@
 #include "refresh/StateFile.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontDatabase>
@@ -39,7 +38,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 
@@ -52,19 +51,6 @@ namespace {
 
 constexpr int kMinimumWidth = 800;
 constexpr int kMinimumHeight = 550;
-constexpr int kDriveButtonWidth = 150;
-constexpr int kDriveButtonHeight = 32;
-// What the drive view shows for a figure the drive did not give.
-const QString kUnknownValue = u"\u2013"_s;
-
-bool hasAttribute(const TDriveInformation &drive, int id)
-{
-    for (int i = 0; i < drive.UsedSlots(); ++i)
-        if (drive.AttrId[static_cast<std::size_t>(i)] == id)
-            return true;
-    return false;
-}
-
 
 // What escapes a command or a message handler: a box with the error's text.
 void reportError(QWidget *parent, const std::exception &e)
@@ -82,14 +68,6 @@ void guarded(QWidget *parent, F &&f)
     }
 }
 
-// The note is yellow for an attribute whose growth predicts failure, else in the window colour.
-void setNoteColour(QPlainTextEdit *note, bool warning)
-{
-    QPalette palette = note->palette();
-    palette.setColor(QPalette::Base, warning ? QColor(255, 255, 0) : QApplication::palette().color(QPalette::Base));
-    note->setPalette(palette);
-}
-
 QIcon renderIcon(const QString &resource, int size)
 {
     QSvgRenderer renderer(resource);
@@ -99,18 +77,6 @@ QIcon renderIcon(const QString &resource, int size)
     renderer.render(&painter);
     painter.end();
     return QIcon(pixmap);
-}
-
-// The drives, name and readout time of a list, copied into an empty one.
-void copyDrives(const TDriveList &from, TDriveList &to)
-{
-    to.ComputerName = from.ComputerName;
-    to.ReadoutTime = from.ReadoutTime;
-    for (int i = 0; i < from.Count(); ++i) {
-        auto copy = std::make_unique<TDriveInformation>();
-        copy->Assign(from.Items(i));
-        to.Add(std::move(copy));
-    }
 }
 
 QString informationFileName(const QString &dataFolder, const QString &caption)
@@ -140,24 +106,6 @@ QRect FitToScreen(const QRect &frame, const QRect &available)
     return fitted;
 }
 
-QString FormatTemperature(int value, int scale)
-{
-    switch (scale) {
-    case 0:
-        return u"%1%2C"_s.arg(value).arg(QChar(0x00B0));
-    case 1:
-        return u"%1%2F"_s.arg(value * 9 / 5 + 32).arg(QChar(0x00B0));
-    default:
-        return QString();
-    }
-}
-
-int CompareComputerCaptions(const QString &left, const QString &right)
-{
-    const int c = QString::compare(AsciiUpper(left), AsciiUpper(right), Qt::CaseSensitive);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
 TMainFormParts TMainFormParts::System()
 {
     TMainFormParts parts;
@@ -174,26 +122,20 @@ TMainFormParts TMainFormParts::System()
     return parts;
 }
 
-TComputerItem::TComputerItem(const QString &caption)
-    : Drives(std::make_unique<TDriveList>())
-{
-    setText(0, caption);
-    setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-}
-
 // ---------------------------------------------------------------------------
 // Creation and destruction
 
 TMainForm::TMainForm(TMainFormParts parts, QWidget *parent)
     : QMainWindow(parent)
     , m_parts(std::move(parts))
+    , m_state(DataFolder())
 {
     setObjectName(u"frmMain"_s);
     createComponents();
     PrepareWindow();
     LoadWindowPlacement();
     loadColumns();
-    Panel4->hide();
+    Panel4->Clear();
     m_startMinimized = TOptions::ReadMinimizeToTray();
     QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { WMStart(); }); }, Qt::QueuedConnection);
 }
@@ -201,8 +143,6 @@ TMainForm::TMainForm(TMainFormParts parts, QWidget *parent)
 TMainForm::~TMainForm()
 {
     formDestroy();
-    // The items own their drive lists; the view must not refer to them any more.
-    freeDriveButtons();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
@@ -227,7 +167,7 @@ void TMainForm::formDestroy()
     // delivered after this.
     if (RefreshThread)
         RefreshThread->Stop();
-    m_stateWriter.Drain();
+    m_state.Flush();
     saveColumns();
     SaveWindowPlacement();
 }
@@ -237,8 +177,11 @@ void TMainForm::createComponents()
     setWindowTitle(u"VALMORA 2015"_s);
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     setFont(formFont());
-    m_images = {renderIcon(u":/images/computer.svg"_s, 32), renderIcon(u":/images/computer-cross.svg"_s, 32)};
     setWindowIcon(renderIcon(u":/images/valmora.svg"_s, 64));
+
+    AttrDescriptions = std::make_unique<TSMARTAttrDecription>(TWindowsFolders::ProgramFolder() + u"attribute.en"_s);
+    m_computers = new TComputerListModel(renderIcon(u":/images/computer.svg"_s, 32),
+                                         renderIcon(u":/images/computer-cross.svg"_s, 32), this);
 
     auto *central = new QWidget(this);
     auto *layout = new QHBoxLayout(central);
@@ -251,94 +194,40 @@ void TMainForm::createComponents()
     Panel3->setFixedWidth(281);
     auto *panel3Layout = new QHBoxLayout(Panel3);
     panel3Layout->setContentsMargins(0, 0, 0, 0);
-    lvComputers = new QTreeWidget(Panel3);
+    lvComputers = new QTreeView(Panel3);
     lvComputers->setObjectName(u"lvComputers"_s);
-    // An empty second column fills the width, so that the group rows, which
-    // span the row, show their whole headers.
-    lvComputers->setColumnCount(2);
+    lvComputers->setModel(m_computers);
     lvComputers->setIndentation(10);
     lvComputers->setIconSize(QSize(32, 32));
     lvComputers->setSelectionMode(QAbstractItemView::SingleSelection);
     lvComputers->setUniformRowHeights(false);
+    // An empty second column fills the width, and the group rows span the
+    // row, so that they show their whole headers.
     lvComputers->header()->setStretchLastSection(true);
     lvComputers->header()->resizeSection(0, 150);
+    for (int g = 0; g < kComputerGroupCount; ++g)
+        lvComputers->setFirstColumnSpanned(g, QModelIndex(), true);
+    lvComputers->expandAll();
     lvComputers->setContextMenuPolicy(Qt::CustomContextMenu);
     panel3Layout->addWidget(lvComputers);
     layout->addWidget(Panel3);
 
-    // Panel4 is laid out by hand (Panel4Resize), as the drive buttons flow in rows.
-    auto *right = new QWidget(central);
-    auto *rightLayout = new QHBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    Panel4 = new QWidget(right);
-    Panel4->setObjectName(u"Panel4"_s);
-    Panel4->installEventFilter(this);
-    rightLayout->addWidget(Panel4);
-    layout->addWidget(right, 1);
-
-    pnDrive = new QFrame(Panel4);
-    pnDrive->setObjectName(u"pnDrive"_s);
-    pnDrive->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_driveButtonGroup = new QButtonGroup(this);
-    m_driveButtonGroup->setExclusive(true);
-
-    pnInfo = new QWidget(Panel4);
-    pnInfo->setObjectName(u"pnInfo"_s);
-    pnInfo->setFixedHeight(90);
-    auto label = [this](const QString &name, int left, int top) {
-        auto *l = new QLabel(pnInfo);
-        l->setObjectName(name);
-        l->move(left, top);
-        l->resize(340, 18);
-        return l;
-    };
-    lbManufacturerModelInfo = label(u"lbManufacturerModelInfo"_s, 5, 5);
-    lbManufacturerModelInfo->resize(480, 18);
-    lbDriveSize = label(u"lbDriveSize"_s, 5, 25);
-    lbTemperature = label(u"lbTemperature"_s, 5, 45);
-    lbLastReadoutDate = label(u"lbLastReadoutDate"_s, 358, 45);
-    lbLastReadoutDate->resize(200, 18);
-    lbPowerOnCount = label(u"lbPowerOnCount"_s, 5, 65);
-    lbPowerOnCount->resize(404, 18);
-    acPowerOnCount = new QAction(u"+"_s, this);
-    acPowerOnCount->setObjectName(u"acPowerOnCount"_s);
-    connect(acPowerOnCount, &QAction::triggered, this, [this] { guarded(this, [this] { acPowerOnCountExecute(); }); });
-    btnPowerOnCount = new QToolButton(pnInfo);
-    btnPowerOnCount->setObjectName(u"btnPowerOnCount"_s);
-    btnPowerOnCount->setDefaultAction(acPowerOnCount);
-    btnPowerOnCount->setGeometry(432, 64, 23, 22);
-
-    lvSmartData = new QTreeWidget(Panel4);
-    lvSmartData->setObjectName(u"lvSmartData"_s);
-    lvSmartData->setColumnCount(7);
-    lvSmartData->setRootIsDecorated(false);
-    lvSmartData->setSortingEnabled(false);
-    lvSmartData->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvSmartData->setHeaderLabels({u"#"_s, QString(), QString(), QString(), QString(), QString(), QString()});
-    lvSmartData->header()->setStretchLastSection(false);
-    for (int i = 0; i < 7; ++i)
-        lvSmartData->header()->resizeSection(i, 50);
-    connect(lvSmartData, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem *current, QTreeWidgetItem *) { lvSmartDataChanging(current); });
-    acAcknowledgeWarning = new QAction(u"Acknowledge this warning"_s, this);
-    acAcknowledgeWarning->setObjectName(u"acAcknowledgeWarning"_s);
-    connect(acAcknowledgeWarning, &QAction::triggered, this,
-            [this] { guarded(this, [this] { acAcknowledgeWarningExecute(); }); });
-    pmSmartData = new QMenu(this);
-    pmSmartData->setObjectName(u"pmSmartData"_s);
-    pmSmartData->addAction(acAcknowledgeWarning);
-    lvSmartData->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lvSmartData, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        acAcknowledgeWarningUpdate();
-        pmSmartData->popup(lvSmartData->viewport()->mapToGlobal(pos));
+    Panel4 = new TDriveView(*AttrDescriptions, m_state, ComputerImage(0), central);
+    layout->addWidget(Panel4, 1);
+    // An acknowledgement gives the computer shown new drives.
+    connect(Panel4, &TDriveView::drivesChanged, this, [this](const TSharedDrives &before, const TSharedDrives &after) {
+        const TComputerRow *computer = m_computers->Computer(m_shown);
+        if (!computer || computer->Drives != before)
+            return;
+        TComputerRow row = *computer;
+        row.Drives = after;
+        putQuietly(std::move(row));
     });
-
-    memoInfo = new QPlainTextEdit(Panel4);
-    memoInfo->setObjectName(u"memoInfo"_s);
-    memoInfo->setReadOnly(true);
-    memoInfo->setFrameShape(QFrame::NoFrame);
-    memoInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    memoInfo->setFixedHeight(90);
+    connect(Panel4, &TDriveView::showFailed, this, [this] {
+        // Inside a merge the merge rebuilds the list itself.
+        if (!m_merging)
+            guarded(this, [this] { acRefreshExecute(); });
+    });
 
     auto *status = new QStatusBar(this);
     status->setObjectName(u"StatusBar1"_s);
@@ -362,9 +251,9 @@ void TMainForm::createComponents()
     acOverwriteUserPass = new TacOverwriteUserPass(
         this,
         [this]() -> std::optional<QString> {
-            if (!m_selected)
+            if (m_selected.isEmpty())
                 return std::nullopt;
-            return m_selected->Caption();
+            return m_selected;
         },
         DataFolder());
     acShowWindow = action(u"acShowWindow"_s);
@@ -410,7 +299,8 @@ void TMainForm::createComponents()
     pmComputers->addAction(acOverwriteUserPass);
     connect(lvComputers, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { pmComputers->popup(lvComputers->viewport()->mapToGlobal(pos)); });
-    connect(lvComputers, &QTreeWidget::itemSelectionChanged, this, [this] { lvComputersSelectItem(); });
+    connect(lvComputers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { lvComputersSelectItem(); });
 
     pmTrayIcon = new QMenu(this);
     pmTrayIcon->setObjectName(u"pmTrayIcon"_s);
@@ -435,12 +325,6 @@ void TMainForm::PrepareWindow()
     acOptions->setText(u"Options"_s);
     acExit->setText(u"Exit"_s);
     acDeleteComputerInformation->setText(u"Delete computer information"_s);
-    const QStringList columns{u"Name"_s, u"State"_s, u"Current value"_s, u"Worst value"_s, u"Threshold"_s,
-                              u"Raw value"_s};
-    for (int i = 0; i < columns.size(); ++i)
-        lvSmartData->headerItem()->setText(i + 1, columns.at(i));
-    for (int i = 2; i < 7; ++i)
-        lvSmartData->headerItem()->setTextAlignment(i, Qt::AlignRight | Qt::AlignVCenter);
     acOverwriteUserPass->setText(u"Overwrite user name and password"_s);
     acAbout->setText(u"About"_s);
     acContact->setText(u"Contact"_s);
@@ -448,23 +332,6 @@ void TMainForm::PrepareWindow()
     acShowWindow->setText(u"Show"_s);
     acRefreshStatus->setText(u"Refresh status"_s);
     mmHelp->setTitle(u"Help"_s);
-    lvComputers->headerItem()->setText(0, u"Name"_s);
-    lvComputers->headerItem()->setText(1, QString());
-
-    QFont bold = font();
-    bold.setBold(true);
-    for (int group = StateSuspected; group <= StateGood; ++group) {
-        auto *row = new QTreeWidgetItem(lvComputers, {ComputerStateText(group)});
-        row->setFlags(Qt::ItemIsEnabled);
-        row->setFont(0, bold);
-        row->setFirstColumnSpanned(true);
-        row->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-        row->setExpanded(true);
-        m_groups.at(static_cast<std::size_t>(group - 1)) = row;
-    }
-
-    DescriptionsReady = true;
-    AttrDescriptions = std::make_unique<TSMARTAttrDecription>(TWindowsFolders::ProgramFolder() + u"attribute.en"_s);
 }
 
 void TMainForm::ShowAtStart()
@@ -556,7 +423,7 @@ void TMainForm::SaveWindowPlacement()
 void TMainForm::loadColumns()
 {
     try {
-        LoadListViewColumns(lvSmartData, TOptions::KeyPath, TRootKey::CurrentUser);
+        LoadListViewColumns(Panel4->lvSmartData, TOptions::KeyPath, TRootKey::CurrentUser);
         LoadListViewColumns(lvComputers, TOptions::KeyPath, TRootKey::CurrentUser);
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::RestoreWindowPlacement);
@@ -566,7 +433,7 @@ void TMainForm::loadColumns()
 void TMainForm::saveColumns()
 {
     try {
-        SaveListViewColumns(lvSmartData, TOptions::KeyPath, TRootKey::CurrentUser);
+        SaveListViewColumns(Panel4->lvSmartData, TOptions::KeyPath, TRootKey::CurrentUser);
         SaveListViewColumns(lvComputers, TOptions::KeyPath, TRootKey::CurrentUser);
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::SaveWindowPlacement);
@@ -647,13 +514,14 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
         return;
     }
     QStringList captions;
+    std::vector<TComputerRow> rows;
     for (int i = 0; i < source->ComputerCount(); ++i) {
         const QString caption = source->ComputerName(i);
-        auto *item = new TComputerItem(caption);
-        placeItem(item, StateGood);
+        rows.push_back({caption, TComputerGroup::Good, false, std::make_shared<const TDriveList>()});
         XLogSystem().LogFormat(u"WMStart.Computer names: %s"_s, {caption}, 0);
         captions.append(caption);
     }
+    resetQuietly(std::move(rows));
     UpdateActions();
 
     // The refresh thread's checks, several at once, off the window's thread:
@@ -669,11 +537,13 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
         TCheckPoolEvents events;
         events.StopRequested = [this] { return StopDiscovery.load(); };
         events.OnChecked = [this](const TAddedComputer &computer) {
-            auto copy = std::make_shared<TAddedComputer>(computer.Name);
-            copy->State = computer.State;
-            copyDrives(computer.Drives, copy->Drives);
+            // The pool keeps its entry: the window gets a copy of its own.
             QMetaObject::invokeMethod(
-                this, [this, copy] { guarded(this, [&] { firstRunChecked(*copy); }); }, Qt::QueuedConnection);
+                this,
+                [this, name = computer.Name, state = computer.State, drives = TSharedDrives(CopyDrives(computer.Drives))] {
+                    guarded(this, [&] { firstRunChecked(name, state, drives); });
+                },
+                Qt::QueuedConnection);
         };
         const TCheckPoolResult result = CheckComputers(captions, TOptions::ReadChecksAtOnce(), environment, events);
         if (!result.Stopped)
@@ -682,24 +552,19 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
     });
 }
 
-void TMainForm::firstRunChecked(TAddedComputer &checked)
+void TMainForm::firstRunChecked(const QString &name, int state, const TSharedDrives &drives)
 {
     if (m_destroyed)
         return;
-    TComputerItem *item = FindItem(checked.Name);
-    if (!item)
+    const TComputerRow *known = m_computers->Computer(name);
+    if (!known)
         return;
-    if (item == m_selected)
-        unselectItem();
-    if (m_shownDrives && m_shownDrives == item->Drives.get())
-        ClearDriveView();
-    item->Drives = std::make_unique<TDriveList>();
-    copyDrives(checked.Drives, *item->Drives);
-    placeItem(item, checked.State);
-    m_stateWriter.Drain();
-    WriteComputerState(DataFolder(), CheckedHostName(checked.Name), checked.State);
-    if (item->isSelected())
-        selectItem(item);
+    TComputerRow row{known->Name, GroupFromState(state), known->Cross, drives};
+    const QString caption = row.Name;
+    putQuietly(std::move(row));
+    m_state.WriteState(CheckedHostName(caption), StateOfGroup(GroupFromState(state)));
+    if (CompareComputerCaptions(m_shown, caption) == 0)
+        showComputerDrives(caption);
     UpdateActions();
 }
 
@@ -781,91 +646,49 @@ void TMainForm::TrayIcon1DblClick()
 // ---------------------------------------------------------------------------
 // Computer list
 
-TComputerItem *TMainForm::FindItem(const QString &caption) const
+void TMainForm::setCurrentQuietly(const QModelIndex &index)
 {
-    for (QTreeWidgetItem *group : m_groups)
-        for (int i = 0; i < group->childCount(); ++i) {
-            auto *item = static_cast<TComputerItem *>(group->child(i));
-            if (CompareComputerCaptions(item->Caption(), caption) == 0)
-                return item;
-        }
-    return nullptr;
-}
-
-QList<TComputerItem *> TMainForm::Items() const
-{
-    QList<TComputerItem *> items;
-    for (QTreeWidgetItem *group : m_groups)
-        for (int i = 0; i < group->childCount(); ++i)
-            items.append(static_cast<TComputerItem *>(group->child(i)));
-    return items;
-}
-
-TComputerItem *TMainForm::SelectedItem() const
-{
-    return m_selected;
-}
-
-TDriveList *TMainForm::SelectedDrives() const
-{
-    return m_selected ? m_selected->Drives.get() : nullptr;
-}
-
-void TMainForm::placeItem(TComputerItem *item, int group)
-{
-    if (group < StateSuspected || group > StateGood)
-        group = StateUnavailable;
-    QTreeWidgetItem *target = GroupItem(group);
-    item->setIcon(0, ComputerImage(item->ImageIndex));
-    if (item->parent() == target) {
-        item->Group = group;
-        return;
-    }
-    const bool wasCurrent = lvComputers->currentItem() == item;
-    const bool wasSelected = item->isSelected();
     const bool guard = std::exchange(m_merging, true);
-    if (QTreeWidgetItem *old = item->parent())
-        old->removeChild(item);
-    // Sorted by caption within the group: the first child not less than the item.
-    int lo = 0;
-    int hi = target->childCount();
-    while (lo < hi) {
-        const int mid = (lo + hi) / 2;
-        if (CompareComputerCaptions(target->child(mid)->text(0), item->Caption()) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    target->insertChild(lo, item);
-    item->Group = group;
-    if (wasCurrent)
-        lvComputers->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
-    if (wasSelected)
-        item->setSelected(true);
+    lvComputers->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     m_merging = guard;
 }
 
-void TMainForm::removeItem(TComputerItem *item)
+void TMainForm::putQuietly(TComputerRow row)
 {
-    if (item == m_selected)
+    const bool guard = std::exchange(m_merging, true);
+    m_computers->Put(std::move(row));
+    m_merging = guard;
+}
+
+void TMainForm::resetQuietly(std::vector<TComputerRow> rows)
+{
+    const bool guard = std::exchange(m_merging, true);
+    m_computers->Reset(std::move(rows));
+    m_merging = guard;
+}
+
+void TMainForm::removeItem(const QString &caption)
+{
+    const TComputerRow *computer = m_computers->Computer(caption);
+    if (!computer)
+        return;
+    const bool selected = CompareComputerCaptions(m_selected, computer->Name) == 0;
+    const bool shown = CompareComputerCaptions(m_shown, computer->Name) == 0;
+    if (selected)
         unselectItem();
     // The focused computer's drives may be shown without it being selected.
-    if (m_shownDrives && m_shownDrives == item->Drives.get())
-        ClearDriveView();
+    if (shown)
+        clearDriveView();
     const bool guard = std::exchange(m_merging, true);
-    delete item;
+    m_computers->Remove(caption);
     m_merging = guard;
 }
 
 void TMainForm::clearList()
 {
     unselectItem();
-    if (m_shownDrives)
-        ClearDriveView();
-    const bool guard = std::exchange(m_merging, true);
-    for (QTreeWidgetItem *group : m_groups)
-        qDeleteAll(group->takeChildren());
-    m_merging = guard;
+    clearDriveView();
+    resetQuietly({});
 }
 
 bool TMainForm::loadInformationFile(TDriveList &list, const QString &caption, bool evaluate)
@@ -902,36 +725,19 @@ void TMainForm::acRefreshExecute()
         return;
     if (source == m_parts.NetworkNeigborhoodComputes1.get())
         m_parts.NetworkNeigborhoodComputes1->AddKnownComputers(DataFolder());
-    const QString folder = DataFolder();
-    // Built apart and sorted once: inserting one by one into a long group costs more.
-    std::array<QList<QTreeWidgetItem *>, 5> groups;
     QStringList captions;
     for (int i = 0; i < source->ComputerCount(); ++i)
         captions.append(source->ComputerName(i));
-    m_stateWriter.Drain();
-    const QList<int> states = ReadComputerStates(folder, captions);
+    const QList<int> states = m_state.ReadStates(captions);
+    std::vector<TComputerRow> rows;
+    rows.reserve(static_cast<std::size_t>(captions.size()));
     for (qsizetype i = 0; i < captions.size(); ++i) {
-        const QString &caption = captions.at(i);
-        auto *item = new TComputerItem(caption);
-        item->Group = states.at(i);
-        item->setIcon(0, ComputerImage(0));
-        loadInformationFile(*item->Drives, caption, true);
-        groups.at(static_cast<std::size_t>(item->Group - 1)).append(item);
+        auto drives = std::make_shared<TDriveList>();
+        loadInformationFile(*drives, captions.at(i), true);
+        rows.push_back({captions.at(i), GroupFromState(states.at(i)), false, std::move(drives)});
     }
-    const bool guard = std::exchange(m_merging, true);
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        std::stable_sort(groups[g].begin(), groups[g].end(), [](QTreeWidgetItem *a, QTreeWidgetItem *b) {
-            return CompareComputerCaptions(a->text(0), b->text(0)) < 0;
-        });
-        m_groups[g]->addChildren(groups[g]);
-    }
-    m_merging = guard;
-    const QList<TComputerItem *> items = Items();
-    if (!items.isEmpty()) {
-        m_merging = true;
-        lvComputers->setCurrentItem(items.first(), 0, QItemSelectionModel::NoUpdate);
-        m_merging = guard;
-    }
+    resetQuietly(std::move(rows));
+    setCurrentQuietly(m_computers->FirstComputer());
 }
 
 void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
@@ -939,8 +745,8 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
     if (!batch || m_destroyed)
         return;
     // A computer the source dropped and added again in the same cycle comes
-    // back as a new item: the user's choice follows it by name.
-    const QString selected = m_selected ? m_selected->Caption() : QString();
+    // back as a new row: the user's choice follows it by name.
+    const QString selected = m_selected;
     RemoveDeletedComputers(batch->RemovedComputerNames);
     // Entries a failed merge left behind join this batch unless it checked them anew.
     if (!m_pending.empty()) {
@@ -953,7 +759,7 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
         m_pending.clear();
     }
     MergeCheckedComputers(batch->CheckedComputers);
-    if (!selected.isEmpty() && !m_selected)
+    if (!selected.isEmpty() && m_selected.isEmpty())
         reselect(selected);
     ++m_mergeCount;
     emit cycleMerged();
@@ -961,107 +767,77 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
 
 void TMainForm::reselect(const QString &caption)
 {
-    TComputerItem *item = FindItem(caption);
-    if (!item)
+    const QModelIndex index = m_computers->Find(caption);
+    if (!index.isValid())
         return;
-    lvComputers->setCurrentItem(item);
-    lvComputers->scrollToItem(item);
+    lvComputers->setCurrentIndex(index);
+    lvComputers->scrollTo(index);
     // Selecting it already ran the selection handler; this covers a view that
-    // still held the item selected while the window had let it go.
-    if (m_selected != item)
+    // still held the computer selected while the window had let it go.
+    if (m_selected.isEmpty() || CompareComputerCaptions(m_selected, caption) != 0)
         lvComputersSelectItem();
 }
 
 void TMainForm::RemoveDeletedComputers(QStringList &names)
 {
-    TNameList removed(true);
     for (const QString &name : std::as_const(names))
-        removed.add(name.startsWith(u"\\\\"_s) ? name.mid(2) : name);
-    if (!removed.isEmpty())
-        for (TComputerItem *item : Items())
-            if (removed.contains(item->Caption()))
-                removeItem(item);
+        removeItem(CheckedHostName(name));
     names.clear();
     UpdateActions();
 }
 
-void TMainForm::applySuspectTest(TComputerItem *item)
+TComputerRow TMainForm::checkedRow(const QString &caption, TAddedComputer &entry, bool cross)
 {
-    for (int i = 0; i < item->Drives->Count(); ++i)
-        if (item->Drives->Items(i).HasFlaggedAttribute() && item->Group == StateUnavailable) {
-            item->Group = StateSuspected;
-            item->ImageIndex = 1;
+    TComputerRow row{caption, GroupFromState(entry.State), cross, nullptr};
+    std::shared_ptr<TDriveList> drives = CopyDrives(entry.Drives);
+    if (drives->ComputerName.isEmpty())
+        drives->ComputerName = caption;
+    if (drives->Count() == 0)
+        loadInformationFile(*drives, caption, false);
+    // Unavailable now, and its last readout has a flagged drive: suspected, with the cross.
+    for (int i = 0; i < drives->Count(); ++i)
+        if (drives->Items(i).HasFlaggedAttribute() && row.Group == TComputerGroup::Unavailable) {
+            row.Group = TComputerGroup::Suspected;
+            row.Cross = true;
         }
-}
-
-void TMainForm::addCheckedDrives(TComputerItem *item, TAddedComputer &entry)
-{
-    auto list = std::make_unique<TDriveList>();
-    copyDrives(entry.Drives, *list);
-    if (list->ComputerName.isEmpty())
-        list->ComputerName = item->Caption();
-    item->Drives = std::move(list);
-    applySuspectTest(item);
-    if (item->Drives->Count() == 0 && loadInformationFile(*item->Drives, item->Caption(), false))
-        applySuspectTest(item);
+    row.Drives = std::move(drives);
+    return row;
 }
 
 void TMainForm::MergeCheckedComputers(TCheckedComputers &checked)
 {
     const bool guard = std::exchange(m_merging, true);
     lvComputers->setUpdatesEnabled(false);
-    // Group rows have no parent and are no computer items.
-    QTreeWidgetItem *current = lvComputers->currentItem();
-    TComputerItem *focused = current && current->parent() ? static_cast<TComputerItem *>(current) : nullptr;
-    TComputerItem *selected = m_selected;
-    TComputerComparer comparer;
+    const TComputerRow *current = m_computers->Computer(lvComputers->currentIndex());
+    const QString focused = current ? current->Name : QString();
+    const QString selected = m_selected;
     bool failed = false;
     // Written together at the end: one pass over the state file for the whole batch.
     QList<std::pair<QString, int>> states;
     try {
-        // The names are searched apart from the entries: a merged entry is freed
-        // at once, and a long batch costs no shifting.
-        std::vector<QString> names;
-        names.reserve(checked.size());
-        for (const auto &entry : checked)
-            names.push_back(entry->Name);
-        for (TComputerItem *item : Items()) {
-            const QString caption = item->Caption();
-            const auto it = std::lower_bound(names.begin(), names.end(), caption, [&](const QString &a, const QString &b) {
-                return comparer.CompareNames(a, b) < 0;
-            });
-            const auto index = static_cast<std::size_t>(it - names.begin());
-            if (it != names.end() && comparer.CompareNames(*it, caption) == 0 && checked[index]) {
-                std::unique_ptr<TAddedComputer> entry = std::move(checked[index]);
-                // The view must not keep buttons on the drives being replaced.
-                if (item == selected || item->Drives.get() == m_shownDrives)
-                    freeDriveButtons();
-                item->Group = entry->State;
-                addCheckedDrives(item, *entry);
-                placeItem(item, item->Group);
-                states.append({caption, item->Group});
-            }
-            if (item == focused || item == selected) {
-                ShowComputerDrives(item->Drives.get());
-                states.append({caption, item->Group});
-            }
-        }
         for (auto &entry : checked) {
-            if (!entry)
-                continue;
-            auto *item = new TComputerItem(entry->Name);
-            item->Group = entry->State;
-            addCheckedDrives(item, *entry);
+            const TComputerRow *known = m_computers->Computer(entry->Name);
+            const QString caption = known ? known->Name : entry->Name;
+            TComputerRow row = checkedRow(caption, *entry, known && known->Cross);
+            if (known)
+                states.append({caption, StateOfGroup(row.Group)});
+            m_computers->Put(std::move(row));
             entry.reset();
-            placeItem(item, item->Group);
         }
         checked.clear();
+        // The selected computer's view follows its new drives; without a
+        // selection, the current computer's are shown.
+        const QString shown = !selected.isEmpty() ? selected : focused;
+        if (const TComputerRow *computer = m_computers->Computer(shown)) {
+            showComputerDrives(computer->Name);
+            states.append({computer->Name, StateOfGroup(computer->Group)});
+        }
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, 0);
         failed = true;
     }
     if (!states.isEmpty())
-        m_stateWriter.Post([folder = DataFolder(), states] { WriteComputerStates(folder, states); });
+        m_state.WriteStates(std::move(states));
     lvComputers->setUpdatesEnabled(true);
     m_merging = guard;
     if (failed) {
@@ -1078,38 +854,57 @@ void TMainForm::lvComputersSelectItem()
 {
     if (m_merging)
         return;
-    TComputerItem *now = nullptr;
-    const QList<QTreeWidgetItem *> selected = lvComputers->selectedItems();
-    if (!selected.isEmpty() && selected.first()->parent())
-        now = static_cast<TComputerItem *>(selected.first());
-    if (now == m_selected)
+    QString now;
+    for (const QModelIndex &index : lvComputers->selectionModel()->selectedRows())
+        if (const TComputerRow *computer = m_computers->Computer(index)) {
+            now = computer->Name;
+            break;
+        }
+    if (now == m_selected && !now.isEmpty())
         return;
-    if (m_selected)
-        unselectItem();
-    if (now)
+    unselectItem();
+    if (!now.isEmpty())
         selectItem(now);
     UpdateActions();
 }
 
-void TMainForm::selectItem(TComputerItem *item)
+void TMainForm::selectItem(const QString &caption)
 {
-    m_selected = item;
+    const TComputerRow *computer = m_computers->Computer(caption);
+    if (!computer)
+        return;
+    m_selected = computer->Name;
     XLogSystem().LogText(u"SelectItem Selected"_s, 0);
-    ShowComputerDrives(item->Drives.get());
-    m_stateWriter.Drain();
-    WriteComputerState(DataFolder(), item->Caption(), item->Group);
-    statusBar()->showMessage(item->Caption());
-    resetNote();
-    Panel4->setVisible(item->Drives->Count() > 0);
+    showComputerDrives(m_selected);
+    m_state.WriteState(computer->Name, StateOfGroup(computer->Group));
+    statusBar()->showMessage(computer->Name);
 }
 
 void TMainForm::unselectItem()
 {
-    if (!m_selected)
+    if (m_selected.isEmpty())
         return;
-    m_selected = nullptr;
+    m_selected.clear();
     XLogSystem().LogText(u"SelectItem UnSelected"_s, 0);
-    ClearDriveView();
+    clearDriveView();
+    statusBar()->clearMessage();
+}
+
+void TMainForm::showComputerDrives(const QString &caption)
+{
+    const TComputerRow *computer = m_computers->Computer(caption);
+    if (!computer) {
+        clearDriveView();
+        return;
+    }
+    m_shown = computer->Name;
+    Panel4->ShowDrives(computer->Drives, !m_selected.isEmpty());
+}
+
+void TMainForm::clearDriveView()
+{
+    m_shown.clear();
+    Panel4->Clear();
 }
 
 void TMainForm::UpdateActions()
@@ -1121,17 +916,17 @@ void TMainForm::UpdateActions()
 void TMainForm::acDeleteComputerInformationUpdate()
 {
     acDeleteComputerInformation->setVisible(m_listSearchKind == 1);
-    acDeleteComputerInformation->setEnabled(
-        m_selected && (m_selected->Group == StateUnavailable || m_selected->Group == StateSuspected));
+    const TComputerRow *computer = m_computers->Computer(m_selected);
+    acDeleteComputerInformation->setEnabled(computer && (computer->Group == TComputerGroup::Unavailable ||
+                                                         computer->Group == TComputerGroup::Suspected));
 }
 
 void TMainForm::acDeleteComputerInformationExecute()
 {
     acDeleteComputerInformationUpdate();
-    if (!acDeleteComputerInformation->isEnabled() || !acDeleteComputerInformation->isVisible() || !m_selected)
+    if (!acDeleteComputerInformation->isEnabled() || !acDeleteComputerInformation->isVisible() || m_selected.isEmpty())
         return;
-    TComputerItem *item = m_selected;
-    const QString caption = item->Caption();
+    const QString caption = m_selected;
     if (ShowMessageBox(this, u"Atention"_s, u"Do you want delete information about "_s + caption + u"?"_s,
                        QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return;
@@ -1141,278 +936,24 @@ void TMainForm::acDeleteComputerInformationExecute()
         throw Exception(u"Cannot delete \"%1\": %2"_s.arg(file, f.errorString()));
     // The neighbour in the same group takes the selection, and is shown; with
     // none, nothing stays selected.
-    QTreeWidgetItem *group = item->parent();
-    const int index = group ? group->indexOfChild(item) : -1;
-    QTreeWidgetItem *next = nullptr;
-    if (group && index + 1 < group->childCount())
-        next = group->child(index + 1);
-    else if (group && index > 0)
-        next = group->child(index - 1);
-    removeItem(item);
+    const QModelIndex index = m_computers->Find(caption);
+    QString next;
+    for (const int row : {index.row() + 1, index.row() - 1})
+        if (const TComputerRow *neighbour = m_computers->Computer(m_computers->index(row, 0, index.parent()))) {
+            next = neighbour->Name;
+            break;
+        }
+    removeItem(caption);
     {
         const bool guard = std::exchange(m_merging, true);
         lvComputers->clearSelection();
         m_merging = guard;
     }
-    if (next)
-        reselect(static_cast<TComputerItem *>(next)->Caption());
+    if (!next.isEmpty())
+        reselect(next);
     else
-        lvComputers->setCurrentItem(nullptr);
+        lvComputers->setCurrentIndex(QModelIndex());
     UpdateActions();
-}
-
-// ---------------------------------------------------------------------------
-// Drive view
-
-bool TMainForm::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == Panel4 && event->type() == QEvent::Resize)
-        Panel4Resize();
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void TMainForm::freeDriveButtons()
-{
-    for (TDriveButton &b : m_driveButtons)
-        delete b.Button.data();
-    m_driveButtons.clear();
-    m_shownDrives = nullptr;
-    m_shownDrive = -1;
-}
-
-void TMainForm::ShowComputerDrives(TDriveList *list)
-{
-    freeDriveButtons();
-    if (list)
-        BuildDriveButtons(*list);
-    m_shownDrives = list;
-    Panel4Resize();
-    if (!m_driveButtons.empty())
-        ShowDrive(0);
-}
-
-void TMainForm::BuildDriveButtons(TDriveList &list)
-{
-    for (int i = 0; i < list.Count(); ++i) {
-        const TDriveInformation &drive = list.Items(i);
-        auto *button = new QToolButton(pnDrive);
-        button->setObjectName(u"DriveButton"_s + QString::number(i));
-        button->setText(drive.Name);
-        button->setIcon(ComputerImage(0));
-        button->setIconSize(QSize(24, 24));
-        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        button->setCheckable(true);
-        button->setAutoRaise(true);
-        button->resize(kDriveButtonWidth, kDriveButtonHeight);
-        if (drive.HasFlaggedAttribute()) {
-            QPalette palette = button->palette();
-            palette.setColor(QPalette::ButtonText, QColor(255, 0, 0));
-            palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-            button->setPalette(palette);
-        }
-        m_driveButtonGroup->addButton(button);
-        const int index = static_cast<int>(m_driveButtons.size());
-        connect(button, &QToolButton::clicked, this, [this, index] { guarded(this, [&] { ShowDrive(index); }); });
-        button->show();
-        m_driveButtons.push_back({button, &drive});
-    }
-}
-
-void TMainForm::Panel4Resize()
-{
-    const int width = Panel4->width();
-    pnDrive->setGeometry(0, 0, width, 32);
-    pnInfo->setGeometry(0, pnDrive->height(), width, pnInfo->height());
-    // The power-on line stretches with the panel; its "+" keeps its distance to the right edge.
-    lbPowerOnCount->resize(std::max(50, width - 99), lbPowerOnCount->height());
-    for (QLabel *label : {lbManufacturerModelInfo, lbDriveSize})
-        label->resize(std::max(50, width - label->x() - 4), label->height());
-    btnPowerOnCount->move(std::max(lbPowerOnCount->x() + lbPowerOnCount->width() + 4, width - 71), 64);
-    lvSmartData->setGeometry(0, lvSmartData->y(), width, lvSmartData->height());
-    memoInfo->setGeometry(0, Panel4->height() - memoInfo->height(), width, memoInfo->height());
-    TDriveList *list = SelectedDrives() ? SelectedDrives() : m_shownDrives;
-    if (!list || list->Count() == 0 || m_driveButtons.empty())
-        return;
-    int x = 0;
-    int top = 0;
-    for (TDriveButton &b : m_driveButtons) {
-        b.Button->move(x, top);
-        x += kDriveButtonWidth;
-        if (x + kDriveButtonWidth > width) {
-            top += kDriveButtonHeight;
-            x = 0;
-        }
-    }
-    const QToolButton *last = m_driveButtons.back().Button;
-    const int bottom = last->y() + last->height() + 2;
-    pnDrive->setGeometry(0, 0, width, bottom);
-    pnInfo->move(0, bottom);
-    lvSmartData->setGeometry(0, pnInfo->y() + pnInfo->height(), width,
-                             std::max(0, Panel4->height() - pnDrive->height() - pnInfo->height() -
-                                             memoInfo->height() - 10));
-    Panel4->show();
-}
-
-void TMainForm::showPowerOnCount(std::int32_t hours)
-{
-    // A figure the drive does not report is shown as unknown, not as 0.
-    const QString powerOn =
-        HasPowerOn ? u"%1 hours (%2 minutes)"_s.arg(hours).arg(static_cast<qint64>(hours) * 60) : kUnknownValue;
-    const QString cycles = HasPowerCycles ? QString::number(PowerCycleCount) : kUnknownValue;
-    lbPowerOnCount->setText(u"Raw data in minutes.Power on count: %1.Power cycle count: %2"_s.arg(powerOn, cycles));
-}
-
-void TMainForm::ShowDrive(int buttonIndex)
-{
-    if (buttonIndex < 0 || buttonIndex >= static_cast<int>(m_driveButtons.size()))
-        return;
-    QPointer<QToolButton> button = m_driveButtons[static_cast<std::size_t>(buttonIndex)].Button;
-    const TDriveInformation &drive = *m_driveButtons[static_cast<std::size_t>(buttonIndex)].Drive;
-    m_shownDrive = buttonIndex;
-    try {
-        lvSmartData->clear();
-        CurrentModel = drive.Model;
-        PowerOnInMinutesByFamily = PowerOnInMinutes(drive);
-        PowerOnRaw = 0;
-        PowerCycleCount = 0;
-        HasPowerOn = hasAttribute(drive, 9);
-        HasPowerCycles = hasAttribute(drive, 12);
-        std::int32_t hours = 0;
-        lbManufacturerModelInfo->setText(
-            u"%1 Model: %2 S/N:%3"_s.arg(drive.Manufacturer, drive.Model, drive.SerialNumber));
-        lbDriveSize->setText(u"Size %1 MB (%2 bytes)"_s.arg(drive.Size / 1000000).arg(drive.Size));
-        // The temperatures come from attribute 194; a drive without it gave none.
-        const bool hasTemperature = hasAttribute(drive, 194);
-        const auto temperature = [hasTemperature](int value) {
-            return hasTemperature ? FormatTemperature(value, TOptions::ReadTemperatureScale()) : kUnknownValue;
-        };
-        lbTemperature->setText(u"Temperature.Current: %1 Worst: %2 Low: %3"_s.arg(
-            temperature(drive.TemperatureCurrent), temperature(drive.TemperatureWorst),
-            temperature(drive.TemperatureLow)));
-        if (!m_selected)
-            lbLastReadoutDate->clear();
-        else
-            lbLastReadoutDate->setText(u"Last readout: %1"_s.arg(
-                m_selected->Drives->ReadoutTime > 0 ? DateTimeText(DateTimeToQt(m_selected->Drives->ReadoutTime))
-                                                    : kUnknownValue));
-        lbLastReadoutDate->adjustSize();
-
-        DescriptionsReady = false;
-        QList<QTreeWidgetItem *> rows;
-        for (int i = 0; i < drive.UsedSlots(); ++i) {
-            const auto slot = static_cast<std::size_t>(i);
-            const int id = drive.AttrId[slot];
-            QString raw = QString::number(drive.AttrRaw[slot]);
-            if (id == 9) {
-                PowerOnRaw = static_cast<std::int32_t>(static_cast<std::uint32_t>(drive.AttrRaw[slot] & 0xffffffff));
-                m_stateWriter.Drain();
-                hours = ReadDiskModelFlag(DataFolder(), CurrentModel, PowerOnInMinutesByFamily) ? PowerOnRaw / 60
-                                                                                                 : PowerOnRaw;
-                raw = QString::number(hours);
-            }
-            if (id == 12)
-                PowerCycleCount =
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(drive.AttrRaw[slot] & 0xffffffff));
-            auto *row = new QTreeWidgetItem(
-                {QString::number(id), AttrDescriptions->AttributeName(id), AttributeStateText(drive.AttrState[slot]),
-                 QString::number(drive.AttrCurrent[slot]), QString::number(drive.AttrWorst[slot]),
-                 QString::number(drive.AttrThreshold[slot]), raw});
-            for (int c = 2; c < 7; ++c)
-                row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-            for (int c = 0; c < 7; ++c)
-                row->setToolTip(c, drive.AttrReason[slot]);
-            rows.append(row);
-        }
-        {
-            const QSignalBlocker blocker(lvSmartData);
-            lvSmartData->addTopLevelItems(rows);
-        }
-        showPowerOnCount(hours);
-    } catch (const std::exception &e) {
-        XLogSystem().LogException(e, 0);
-        // Inside a merge the merge rebuilds the list itself once it has let go of its items.
-        if (m_merging)
-            throw;
-        acRefreshExecute();
-    }
-    resetNote();
-    DescriptionsReady = lvSmartData->topLevelItemCount() > 0;
-    if (button)
-        button->setChecked(true);
-}
-
-void TMainForm::acPowerOnCountExecute()
-{
-    const QString folder = DataFolder();
-    m_stateWriter.Drain();
-    const bool minutes = !ReadDiskModelFlag(folder, CurrentModel, PowerOnInMinutesByFamily);
-    WriteDiskModelFlag(folder, CurrentModel, minutes);
-    showPowerOnCount(minutes ? PowerOnRaw / 60 : PowerOnRaw);
-}
-
-void TMainForm::acAcknowledgeWarningUpdate()
-{
-    QTreeWidgetItem *row = lvSmartData->currentItem();
-    const int slot = row ? lvSmartData->indexOfTopLevelItem(row) : -1;
-    bool enabled = false;
-    if (m_shownDrives && m_shownDrive >= 0 && m_shownDrive < m_shownDrives->Count() && slot >= 0) {
-        // Every warning can be acknowledged, per drive (by its serial number) and attribute.
-        const TDriveInformation &drive = m_shownDrives->Items(m_shownDrive);
-        enabled = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning
-                  && !drive.SerialNumber.trimmed().isEmpty();
-    }
-    acAcknowledgeWarning->setEnabled(enabled);
-}
-
-void TMainForm::acAcknowledgeWarningExecute()
-{
-    acAcknowledgeWarningUpdate();
-    if (!acAcknowledgeWarning->isEnabled())
-        return;
-    const int slot = lvSmartData->indexOfTopLevelItem(lvSmartData->currentItem());
-    const int index = m_shownDrive;
-    TDriveInformation &drive = m_shownDrives->Items(index);
-    AcknowledgeWarnings(drive, drive.AttrId[static_cast<std::size_t>(slot)]);
-    // The buttons show the drives' flags: built again, with the same drive and row shown.
-    ShowComputerDrives(m_shownDrives);
-    ShowDrive(index);
-    lvSmartData->setCurrentItem(lvSmartData->topLevelItem(slot));
-}
-
-void TMainForm::lvSmartDataChanging(QTreeWidgetItem *row)
-{
-    if (!row || !DescriptionsReady)
-        return;
-    const QString section = row->text(0);
-    setNoteColour(memoInfo, AttrDescriptions->AttributeWarning(section));
-    // What the attribute is, then why it has its verdict.
-    const QString reason = row->toolTip(0);
-    const QString description = AttrDescriptions->AttributeDescription(section);
-    memoInfo->setPlainText(reason.isEmpty() ? description : description + u"\n\nReason: "_s + reason);
-    memoInfo->moveCursor(QTextCursor::Start);
-}
-
-void TMainForm::resetNote()
-{
-    setNoteColour(memoInfo, false);
-    memoInfo->clear();
-}
-
-void TMainForm::ClearDriveLabels()
-{
-    lbManufacturerModelInfo->clear();
-    lbDriveSize->clear();
-    lbTemperature->clear();
-    lbLastReadoutDate->clear();
-}
-
-void TMainForm::ClearDriveView()
-{
-    Panel4->hide();
-    freeDriveButtons();
-    ClearDriveLabels();
-    statusBar()->clearMessage();
-    resetNote();
 }
 
 } // namespace valmora
