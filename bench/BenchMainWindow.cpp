@@ -1,7 +1,7 @@
 // The window with 1,000 computers that have stored readouts: the time from the
 // window's creation to the shown list, the GUI thread's time to merge a batch of
 // 1,000 checked computers, and the resident memory with those computers.
-#include "Main.h"
+#include "MainForm.h"
 
 #include "foundation/Environment.h"
 #include "foundation/Options.h"

@@ -58,16 +58,6 @@ void setNoteColour(QPlainTextEdit *note, bool warning)
 
 } // namespace
 
-template <typename F>
-void TDriveView::reported(F &&command)
-{
-    try {
-        command();
-    } catch (const std::exception &e) {
-        ShowErrorBox(this, e);
-    }
-}
-
 QString FormatTemperature(int value, int scale)
 {
     switch (scale) {
@@ -122,7 +112,7 @@ TDriveView::TDriveView(const TSMARTAttrDecription &descriptions, TStateStore &st
     lbPowerOnCount = label(u"lbPowerOnCount"_s);
     acPowerOnCount = new QAction(u"+"_s, this);
     acPowerOnCount->setObjectName(u"acPowerOnCount"_s);
-    connect(acPowerOnCount, &QAction::triggered, this, [this] { reported([this] { acPowerOnCountExecute(); }); });
+    connect(acPowerOnCount, &QAction::triggered, this, [this] { Guarded(this, [this] { acPowerOnCountExecute(); }); });
     btnPowerOnCount = new QToolButton(pnInfo);
     btnPowerOnCount->setObjectName(u"btnPowerOnCount"_s);
     btnPowerOnCount->setDefaultAction(acPowerOnCount);
@@ -156,7 +146,7 @@ TDriveView::TDriveView(const TSMARTAttrDecription &descriptions, TStateStore &st
     acAcknowledgeWarning = new QAction(u"Acknowledge this warning"_s, this);
     acAcknowledgeWarning->setObjectName(u"acAcknowledgeWarning"_s);
     connect(acAcknowledgeWarning, &QAction::triggered, this,
-            [this] { reported([this] { acAcknowledgeWarningExecute(); }); });
+            [this] { Guarded(this, [this] { acAcknowledgeWarningExecute(); }); });
     pmSmartData = new QMenu(this);
     pmSmartData->setObjectName(u"pmSmartData"_s);
     pmSmartData->addAction(acAcknowledgeWarning);

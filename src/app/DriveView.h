@@ -78,9 +78,6 @@ signals:
     void showFailed();
 
 private:
-    // Runs a command of the view; what escapes it is shown in an error box.
-    template <typename F>
-    void reported(F &&command);
     void buildButtons();
     void showPowerOnCount(std::int32_t hours);
     void attributeChanged(const QModelIndex &current);

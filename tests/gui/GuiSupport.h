@@ -4,7 +4,7 @@
 // answered from a table, and drives read from the recorded computers of
 // tests/fixtures/gui/recordings.
 
-#include "Main.h"
+#include "MainForm.h"
 
 #include "drivedata/WmiDriveReader.h"
 #include "foundation/Environment.h"

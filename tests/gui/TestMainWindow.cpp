@@ -5,6 +5,8 @@
 #include "AboutForm.h"
 #include "MessageBox.h"
 #include "Options2Form.h"
+#include "TrayIcon.h"
+#include "WindowPlacement.h"
 #include "UserPassForm.h"
 #include "app/DialogDriver.h"
 #include "discovery/DnsmasqServer.h"
@@ -765,7 +767,7 @@ void TestMainWindow::firstRunKeepsTheWindowResponsive()
     QTest::qWait(100);
     QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
     QVERIFY(!m_form->StartupDone());
-    QVERIFY2(!m_form->acRefreshStatus->isEnabled(), "no thread to ask yet");
+    QVERIFY2(!m_form->TrayIcon1->acRefreshStatus->isEnabled(), "no thread to ask yet");
     QCOMPARE(GroupOf(*m_form, u"RPCPC"_s), 5);
     *release = true;
     QVERIFY(waitStarted());
@@ -1025,25 +1027,25 @@ void TestMainWindow::trayMenuShowsChecksNowAndExits()
     form.ShowAtStart();
     QVERIFY(waitMerges(1));
     QVERIFY(!form.isVisible());
-    QCOMPARE(form.TrayIcon1->contextMenu(), form.pmTrayIcon);
-    QCOMPARE(MenuTexts(form.pmTrayIcon), (QStringList{u"Show"_s, u"Refresh status"_s, u"-"_s, u"Exit"_s}));
+    QCOMPARE(form.TrayIcon1->contextMenu(), form.TrayIcon1->pmTrayIcon);
+    QCOMPARE(MenuTexts(form.TrayIcon1->pmTrayIcon), (QStringList{u"Show"_s, u"Refresh status"_s, u"-"_s, u"Exit"_s}));
 
     const QPoint corner(200, 200);
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Show"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Show"_s));
     QVERIFY(form.isVisible());
     QVERIFY(!form.isMinimized());
 
     // The interval is half an hour: only the command makes the thread check again now.
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Refresh status"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Refresh status"_s));
     QVERIFY(waitMerges(2));
 
     QSignalSpy closed(&form, &TMainForm::formClosed);
     form.ApplicationEvents1Minimize();
     QVERIFY(!form.isVisible());
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Exit"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Exit"_s));
     QCOMPARE(closed.count(), 1);
     QVERIFY(!form.TrayIcon1->isVisible());
 }

@@ -29,10 +29,11 @@
 
 class QAction;
 class QMenu;
-class QSystemTrayIcon;
 class QTreeView;
 
 namespace valmora {
+
+class TTrayIcon;
 
 // The window's parts that touch the world, replaceable in tests.
 struct TMainFormParts
@@ -50,10 +51,6 @@ struct TMainFormParts
 
     static TMainFormParts System();
 };
-
-// A window placement (the frame's rectangle) moved and shrunk so that it lies
-// within the available area of its screen; one that fits stays as it is.
-QRect FitToScreen(const QRect &frame, const QRect &available);
 
 class TMainForm final : public QMainWindow
 {
@@ -106,11 +103,10 @@ public:
     QTreeView *lvComputers = nullptr;
     QWidget *Panel3 = nullptr;
     TDriveView *Panel4 = nullptr;
-    QSystemTrayIcon *TrayIcon1 = nullptr;
+    TTrayIcon *TrayIcon1 = nullptr;
     QMenu *mmCommands = nullptr;
     QMenu *mmHelp = nullptr;
     QMenu *pmComputers = nullptr;
-    QMenu *pmTrayIcon = nullptr;
     QAction *acDeleteComputerInformation = nullptr;
     QAction *acOptions = nullptr;
     QAction *acExit = nullptr;
@@ -119,9 +115,6 @@ public:
     QAction *acAbout = nullptr;
     QAction *acRefresh = nullptr;
     TacOverwriteUserPass *acOverwriteUserPass = nullptr;
-    // The notification area's menu.
-    QAction *acShowWindow = nullptr;
-    QAction *acRefreshStatus = nullptr;
 
 signals:
     // After every merge of a batch and after the start (list built, thread running).
@@ -152,8 +145,6 @@ private:
     // Shows the computer's drives in the drive view; the view is emptied when the list does not hold it.
     void showComputerDrives(const QString &caption);
     void clearDriveView();
-    // Keeps the window, and its minimum size, within the screen it is on.
-    void fitToScreen();
     // Selects and shows the computer of that name when the list holds it.
     void reselect(const QString &caption);
     // Selection changes that the window makes itself are not the user's.
