@@ -359,6 +359,14 @@ void TMainForm::WMStart()
         startFirstRun(source);
         return;
     }
+    if (source == m_parts.NetworkNeigborhoodComputes1.get()) {
+        // The network's answers take their seconds: the stored computers are
+        // shown at once, the answers join them when they come.
+        showStoredComputers();
+        startRefreshThread(source);
+        startDiscovery();
+        return;
+    }
     try {
         acRefreshExecute();
     } catch (const std::exception &e) {

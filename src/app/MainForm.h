@@ -74,6 +74,8 @@ public:
     QIcon ComputerImage(int index) const { return m_computers->Image(index != 0); }
     int ListSearchKind() const { return m_listSearchKind; }
     bool StartupDone() const { return m_startupDone; }
+    // The network's answers at a later start have not been merged yet.
+    bool DiscoveryPending() const { return m_discoveryPending; }
     int MergeCount() const { return m_mergeCount; }
     TRefreshThread *Thread() const { return RefreshThread.get(); }
     // Returns when the window's state-file writes are on disk.
@@ -120,6 +122,8 @@ signals:
     // After every merge of a batch and after the start (list built, thread running).
     void cycleMerged();
     void startupDone();
+    // The network's answers at a later start joined the list.
+    void discoveryMerged();
     // The window was closed: the program ends.
     void formClosed();
 
@@ -138,6 +142,14 @@ private:
     void firstRunChecked(const QString &name, int state, const TSharedDrives &drives);
     void finishFirstRun(TNNBase *source);
     void startRefreshThread(TNNBase *source);
+    // Lists the computers of the network source's stored readouts, without asking the network.
+    void showStoredComputers();
+    // Asks the network off the window's thread; discoveryAnswered merges the answers.
+    void startDiscovery();
+    void discoveryAnswered(const QStringList &names);
+    static QStringList sourceNames(const TNNBase &source);
+    // The computers with their stored states and readouts.
+    std::vector<TComputerRow> storedRows(const QStringList &captions);
     void formDestroy();
     void lvComputersSelectItem();
     void selectItem(const QString &caption);
@@ -172,11 +184,13 @@ private:
     int m_mergeCount = 0;
     bool m_merging = false;
     bool m_startupDone = false;
+    bool m_discoveryPending = false;
     bool m_startMinimized = false;
     bool m_destroyed = false;
     TCheckedComputers m_pending; // entries a failed merge left for the next one
 
-    // The first-run discovery's worker and its stop switch.
+    // The worker of the first run's discovery and checks, or of a later
+    // start's network discovery, and its stop switch.
     std::atomic<bool> StopDiscovery{false};
     std::thread m_discovery;
 };

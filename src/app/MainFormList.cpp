@@ -5,6 +5,7 @@
 
 #include "MessageBox.h"
 
+#include "discovery/Computers.h"
 #include "drivedata/Verdicts.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
@@ -96,8 +97,32 @@ bool TMainForm::loadInformationFile(TDriveList &list, const QString &caption, bo
     }
 }
 
+QStringList TMainForm::sourceNames(const TNNBase &source)
+{
+    QStringList captions;
+    for (int i = 0; i < source.ComputerCount(); ++i)
+        captions.append(source.ComputerName(i));
+    return captions;
+}
+
+std::vector<TComputerRow> TMainForm::storedRows(const QStringList &captions)
+{
+    const QList<int> states = m_state.ReadStates(captions);
+    std::vector<TComputerRow> rows;
+    rows.reserve(static_cast<std::size_t>(captions.size()));
+    for (qsizetype i = 0; i < captions.size(); ++i) {
+        auto drives = std::make_shared<TDriveList>();
+        loadInformationFile(*drives, captions.at(i), true);
+        rows.push_back({captions.at(i), GroupFromState(states.at(i)), false, std::move(drives)});
+    }
+    return rows;
+}
+
 void TMainForm::acRefreshExecute()
 {
+    // The source is the window's again only when the discovery has let it go.
+    if (m_discovery.joinable())
+        m_discovery.join();
     m_listSearchKind = TOptions::ReadSearchKind();
     TNNBase *source = chooseSource(m_listSearchKind);
     lvComputers->setUpdatesEnabled(false);
@@ -110,19 +135,59 @@ void TMainForm::acRefreshExecute()
         return;
     if (source == m_parts.NetworkNeigborhoodComputes1.get())
         m_parts.NetworkNeigborhoodComputes1->AddKnownComputers(DataFolder());
-    QStringList captions;
-    for (int i = 0; i < source->ComputerCount(); ++i)
-        captions.append(source->ComputerName(i));
-    const QList<int> states = m_state.ReadStates(captions);
-    std::vector<TComputerRow> rows;
-    rows.reserve(static_cast<std::size_t>(captions.size()));
-    for (qsizetype i = 0; i < captions.size(); ++i) {
-        auto drives = std::make_shared<TDriveList>();
-        loadInformationFile(*drives, captions.at(i), true);
-        rows.push_back({captions.at(i), GroupFromState(states.at(i)), false, std::move(drives)});
-    }
-    resetQuietly(std::move(rows));
+    resetQuietly(storedRows(sourceNames(*source)));
     setCurrentQuietly(m_computers->FirstComputer());
+}
+
+void TMainForm::showStoredComputers()
+{
+    m_listSearchKind = TOptions::ReadSearchKind();
+    TNetworkNeigborhoodComputes &network = *m_parts.NetworkNeigborhoodComputes1;
+    network.AddKnownComputers(DataFolder());
+    resetQuietly(storedRows(sourceNames(network)));
+    setCurrentQuietly(m_computers->FirstComputer());
+    UpdateActions();
+}
+
+void TMainForm::startDiscovery()
+{
+    // The network source is the worker's until its answers are posted back.
+    StopDiscovery = false;
+    m_discoveryPending = true;
+    m_discovery = std::thread([this, network = m_parts.NetworkNeigborhoodComputes1.get(), folder = DataFolder()] {
+        QStringList names;
+        try {
+            if (network->Refresh()) {
+                network->AddKnownComputers(folder);
+                names = sourceNames(*network);
+            }
+        } catch (const std::exception &e) {
+            XLogSystem().LogException(e, 0);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, names] { Guarded(this, [&] { discoveryAnswered(names); }); }, Qt::QueuedConnection);
+    });
+}
+
+void TMainForm::discoveryAnswered(const QStringList &names)
+{
+    if (m_discovery.joinable())
+        m_discovery.join();
+    m_discoveryPending = false;
+    if (m_destroyed)
+        return;
+    // The computers the list does not hold yet join it with their stored
+    // state and readout; a cycle's merge may have brought them already.
+    QStringList missing;
+    for (const QString &name : names)
+        if (!m_computers->Find(name).isValid())
+            missing.append(name);
+    for (TComputerRow &row : storedRows(missing))
+        putQuietly(std::move(row));
+    if (!lvComputers->currentIndex().isValid())
+        setCurrentQuietly(m_computers->FirstComputer());
+    UpdateActions();
+    emit discoveryMerged();
 }
 
 void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)

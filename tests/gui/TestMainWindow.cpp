@@ -183,6 +183,7 @@ private slots:
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
     void firstRunKeepsTheWindowResponsive();
+    void storedComputersShowBeforeTheNetworkAnswers();
     void placementAndColumnsAreKept();
     void placementFitsTheScreen_data();
     void placementFitsTheScreen();
@@ -290,12 +291,11 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     });
     m_form->ShowAtStart();
     QVERIFY(waitStarted());
-    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"FLAGGEDPC"_s, 5}, {u"NOSMARTPC"_s, 5},
-                                           {u"RPCPC"_s, 5}, {u"DEADPC"_s, 5}};
+    // At once: the computers of the stored readouts, with their stored states.
+    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"DEADPC"_s, 5}};
     QCOMPARE(groupsAtStart, expectedStart);
     QCOMPARE(drivesAtStart.value(u"GOODPC"_s), 1);
     QCOMPARE(drivesAtStart.value(u"DEADPC"_s), 2);
-    QCOMPARE(drivesAtStart.value(u"NOSMARTPC"_s), 0);
     QCOMPARE(m_form->ListSearchKind(), 1);
 
     QVERIFY(waitMerges(1));
@@ -773,6 +773,65 @@ void TestMainWindow::firstRunKeepsTheWindowResponsive()
     QVERIFY(waitStarted());
     QCOMPARE(GroupOf(*m_form, u"RPCPC"_s), 2);
     QCOMPARE(GroupOf(*m_form, u"GOODPC"_s), 5);
+}
+
+// Lists what the network says only once the test lets it answer.
+class HeldEnumerator final : public platform::TNetworkEnumerator
+{
+public:
+    HeldEnumerator(std::shared_ptr<NetworkNames> names, std::shared_ptr<std::atomic<bool>> release)
+        : m_inner(std::move(names))
+        , m_release(std::move(release))
+    {
+    }
+    std::unique_ptr<platform::TNetworkEnumeration> Open(QString &error) override
+    {
+        for (int i = 0; i < 2000 && !*m_release; ++i)
+            QThread::msleep(5);
+        return m_inner.Open(error);
+    }
+
+private:
+    ScriptedEnumerator m_inner;
+    std::shared_ptr<std::atomic<bool>> m_release;
+};
+
+void TestMainWindow::storedComputersShowBeforeTheNetworkAnswers()
+{
+    StoreReadout(u"GOODPC"_s, u"OLDPC"_s);
+    WriteComputerState(DataFolder(), u"OLDPC"_s, 4);
+    WriteComputerState(DataFolder(), u"RPCPC"_s, 2);
+    m_names->set({u"GOODPC"_s, u"RPCPC"_s, u"OLDPC"_s});
+    // The thread's network is down, so that only the window's discovery brings names.
+    auto threadNames = std::make_shared<NetworkNames>();
+    threadNames->reachable = false;
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    TMainFormParts parts = Parts(m_names, {}, threadNames);
+    parts.NetworkNeigborhoodComputes1 =
+        std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<HeldEnumerator>(m_names, release));
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    QSignalSpy merged(m_form.get(), &TMainForm::discoveryMerged);
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    TMainForm &form = *m_form;
+    QVERIFY(form.DiscoveryPending());
+    QCOMPARE(form.Computers()->Names(), (QStringList{u"OLDPC"_s}));
+    QCOMPARE(GroupOf(form, u"OLDPC"_s), 4);
+    QCOMPARE(Computer(form, u"OLDPC"_s)->Drives->Count(), 1);
+    // The window serves its user meanwhile.
+    Select(form, u"OLDPC"_s);
+    QVERIFY(form.Panel4->isVisible());
+    QVERIFY(waitMerges(1));
+    QCOMPARE(merged.count(), 0);
+
+    *release = true;
+    QVERIFY(merged.wait(10000));
+    QVERIFY(!form.DiscoveryPending());
+    QCOMPARE(form.Computers()->Count(), 3);
+    QCOMPARE(GroupOf(form, u"RPCPC"_s), 2); // its stored state
+    QCOMPARE(GroupOf(form, u"GOODPC"_s), 5);
+    QCOMPARE(form.SelectedItem(), u"OLDPC"_s); // the selection stays
+    QVERIFY(form.Panel4->isVisible());
 }
 
 void TestMainWindow::placementAndColumnsAreKept()
