@@ -72,7 +72,9 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
                                   TOptions::ReadUserP(),
                                   DataFolder(),
                                   m_parts.LocalComputerName};
-    m_discovery = std::thread([this, source, captions, environment = std::move(environment)] {
+    // Settings are read here, never from the worker.
+    m_discovery = std::thread([this, source, captions, environment = std::move(environment),
+                               atOnce = TOptions::ReadChecksAtOnce()] {
         TCheckPoolEvents events;
         events.StopRequested = [this] { return StopDiscovery.load(); };
         events.OnChecked = [this](const TAddedComputer &computer) {
@@ -84,7 +86,7 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
                 },
                 Qt::QueuedConnection);
         };
-        const TCheckPoolResult result = CheckComputers(captions, TOptions::ReadChecksAtOnce(), environment, events);
+        const TCheckPoolResult result = CheckComputers(captions, atOnce, environment, events);
         if (!result.Stopped)
             QMetaObject::invokeMethod(
                 this, [this, source] { Guarded(this, [&] { finishFirstRun(source); }); }, Qt::QueuedConnection);
