@@ -22,9 +22,10 @@ namespace valmora {
 
 namespace {
 
+// The readout file a check of the computer writes.
 QString informationFileName(const QString &dataFolder, const QString &caption)
 {
-    return dataFolder + (caption.startsWith(u"\\\\"_s) ? caption.mid(2) : caption) + u".wci"_s;
+    return dataFolder + CheckedHostName(caption) + u".wci"_s;
 }
 
 } // namespace
