@@ -67,6 +67,7 @@ public:
     QAction *acDeleteRange = nullptr;
 
 private:
+    void layOut();
     void btnSaveClick();
     bool hasSelectedRange() const;
 };
