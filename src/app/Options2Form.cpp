@@ -35,12 +35,12 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
 
     gbImpersonation = new QGroupBox(u"User/Password"_s, this);
     gbImpersonation->setObjectName(u"gbImpersonation"_s);
-    edDomainName = AddLabeledEdit(gbImpersonation, u"edDomainName"_s, u"User name"_s, QRect());
-    edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s, QRect());
+    edDomainName = AddLabeledEdit(gbImpersonation, u"edDomainName"_s, u"User name"_s);
+    edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s);
     ShowAsStars(edDomainPassword);
 
-    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s, QRect());
-    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect());
+    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s);
+    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s);
 
     chbRunatwindowsStart = new QCheckBox(u"Run when Windows start"_s, this);
     chbRunatwindowsStart->setObjectName(u"chbRunatwindowsStart"_s);
@@ -51,18 +51,18 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     chbSectorWarnings->setObjectName(u"chbSectorWarnings"_s);
 
     rgTemperatureScale = new TRadioGroup(this, u"rgTemperatureScale"_s, u"Temperature scale"_s,
-                                         {u"Celsius"_s, u"Fahrenheit"_s}, 2, QRect());
+                                         {u"Celsius"_s, u"Fahrenheit"_s}, 2);
     rgSearchKind = new TRadioGroup(this, u"rgSearchKind"_s, u"Show"_s,
-                                   {u"This computer"_s, u"Network neighborhood"_s, u"IP ranges"_s}, 3, QRect());
+                                   {u"This computer"_s, u"Network neighborhood"_s, u"IP ranges"_s}, 3);
 
     GroupBox1 = new QGroupBox(u"IP Ranges"_s, this);
     GroupBox1->setObjectName(u"GroupBox1"_s);
     lbxRange = new QListWidget(GroupBox1);
     lbxRange->setObjectName(u"lbxRange"_s);
     lbxRange->setSelectionMode(QAbstractItemView::SingleSelection);
-    btnAdd = AddButton(GroupBox1, u"btnAdd"_s, u"Add"_s, QRect());
-    btnEdit = AddButton(GroupBox1, u"btnEdit"_s, u"Edit"_s, QRect());
-    btnDelete = AddButton(GroupBox1, u"btnDelete"_s, u"Delete"_s, QRect());
+    btnAdd = AddButton(GroupBox1, u"btnAdd"_s, u"Add"_s);
+    btnEdit = AddButton(GroupBox1, u"btnEdit"_s, u"Edit"_s);
+    btnDelete = AddButton(GroupBox1, u"btnDelete"_s, u"Delete"_s);
 
     acAddRange = new QAction(u"Add"_s, this);
     acAddRange->setObjectName(u"acAddRange"_s);
@@ -122,9 +122,6 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
 
 void TfrmOptions2::layOut()
 {
-    for (QPushButton *button : {btnSave, btnCancel, btnAdd, btnEdit, btnDelete})
-        button->setFixedSize(75, 25);
-
     auto *credentials = new QGridLayout(gbImpersonation);
     credentials->setContentsMargins(10, 4, 15, 8);
     credentials->setHorizontalSpacing(6);
