@@ -42,6 +42,22 @@ QLabel *EditLabel(QLineEdit *edit)
     return edit->parentWidget()->findChild<QLabel *>(edit->objectName() + u"Label"_s, Qt::FindDirectChildrenOnly);
 }
 
+QGridLayout *LabeledEditsInRow(QWidget *parent, std::initializer_list<QLineEdit *> edits, const QMargins &margins,
+                               int spacing)
+{
+    auto *grid = new QGridLayout(parent);
+    grid->setContentsMargins(margins);
+    grid->setHorizontalSpacing(spacing);
+    grid->setVerticalSpacing(2);
+    int column = 0;
+    for (QLineEdit *edit : edits) {
+        grid->addWidget(EditLabel(edit), 0, column);
+        grid->addWidget(edit, 1, column);
+        ++column;
+    }
+    return grid;
+}
+
 void ShowAsStars(QLineEdit *edit)
 {
     edit->setEchoMode(QLineEdit::Password);

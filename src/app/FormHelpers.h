@@ -6,11 +6,15 @@
 
 #include <QButtonGroup>
 #include <QFont>
+#include <QMargins>
 #include <QGroupBox>
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 class QAction;
+class QGridLayout;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -30,6 +34,11 @@ QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &l
 
 // The label that AddLabeledEdit put above the edit.
 QLabel *EditLabel(QLineEdit *edit);
+
+// Labelled edits side by side in a grid of their own, each label above its
+// edit, with the margins given; returns the grid.
+QGridLayout *LabeledEditsInRow(QWidget *parent, std::initializer_list<QLineEdit *> edits, const QMargins &margins,
+                               int spacing);
 
 // The edit shows every character of its text as "*".
 void ShowAsStars(QLineEdit *edit);

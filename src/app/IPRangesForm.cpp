@@ -73,14 +73,7 @@ TfrmIPRange::TfrmIPRange(QWidget *owner)
     btnOK = AddButton(this, u"btnOK"_s, u"OK"_s);
     btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s);
     // The two addresses side by side, their labels above them; the buttons at the right below.
-    auto *layout = new QGridLayout(this);
-    layout->setContentsMargins(8, 6, 8, 8);
-    layout->setHorizontalSpacing(15);
-    layout->setVerticalSpacing(2);
-    layout->addWidget(EditLabel(edFirstIP), 0, 0);
-    layout->addWidget(edFirstIP, 1, 0);
-    layout->addWidget(EditLabel(edLastIP), 0, 1);
-    layout->addWidget(edLastIP, 1, 1);
+    QGridLayout *layout = LabeledEditsInRow(this, {edFirstIP, edLastIP}, {8, 6, 8, 8}, 15);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnCancel);

@@ -122,14 +122,8 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
 
 void TfrmOptions2::layOut()
 {
-    auto *credentials = new QGridLayout(gbImpersonation);
-    credentials->setContentsMargins(10, 4, 15, 8);
-    credentials->setHorizontalSpacing(6);
-    credentials->setVerticalSpacing(2);
-    credentials->addWidget(EditLabel(edDomainName), 0, 0);
-    credentials->addWidget(edDomainName, 1, 0);
-    credentials->addWidget(EditLabel(edDomainPassword), 0, 1);
-    credentials->addWidget(edDomainPassword, 1, 1);
+    QGridLayout *credentials =
+        LabeledEditsInRow(gbImpersonation, {edDomainName, edDomainPassword}, {10, 4, 15, 8}, 6);
     credentials->setColumnStretch(0, 2);
     credentials->setColumnStretch(1, 1);
 
