@@ -4,6 +4,8 @@
 
 #include <QDesktopServices>
 #include <QKeyEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -103,11 +105,10 @@ TfrmAbout::TfrmAbout(QWidget *owner)
     setObjectName(u"frmAbout"_s);
     setWindowTitle(u"About"_s);
     setFont(FormFont());
-    setFixedSize(287, 194);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(u"Image1"_s);
-    Image1->setGeometry(8, 8, 128, 128);
+    Image1->setFixedSize(128, 128);
     Image1->setPixmap(ProductLogo());
 
     QFont bold = FormFont();
@@ -115,28 +116,42 @@ TfrmAbout::TfrmAbout(QWidget *owner)
     lbNotice = new QLabel(kRightsNotice, this);
     lbNotice->setObjectName(u"lbNotice"_s);
     lbNotice->setFont(bold);
-    lbNotice->move(152, 8);
-    lbNotice->adjustSize();
     lbNotice->setToolTip(u"All rights reserved."_s);
 
     Label1 = new QLabel(QUrl(QString::fromUtf16(kProductSite)).host(), this);
     Label1->setObjectName(u"Label1"_s);
     Label1->setFont(bold);
-    Label1->adjustSize();
-    Label1->move(160, 27);
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->setToolTip(QString::fromUtf16(kProductSite));
     Label1->installEventFilter(this);
 
-    btnClose = AddButton(this, u"btnClose"_s, u"Close"_s, QRect(61, 155, 75, 25));
+    btnClose = AddButton(this, u"btnClose"_s, u"Close"_s);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
     btnClose->setFocus();
 
-    // Where this machine's font is wider than the one the box was laid out
-    // for, the box grows rather than cutting the address off.
-    const int right = std::max(lbNotice->geometry().right(), Label1->geometry().right()) + 8;
-    if (right > width())
-        setFixedSize(right, height());
+    // The logo with the notice and the address beside it, the address a
+    // little indented; Close below the logo.
+    auto *layout = new QGridLayout(this);
+    layout->setContentsMargins(8, 8, 8, 14);
+    layout->setHorizontalSpacing(16);
+    layout->setVerticalSpacing(0);
+    layout->addWidget(Image1, 0, 0, 3, 1);
+    layout->addWidget(lbNotice, 0, 1);
+    auto *address = new QHBoxLayout;
+    address->setContentsMargins(8, 3, 0, 0);
+    address->addWidget(Label1);
+    layout->addLayout(address, 1, 1);
+    layout->setRowStretch(2, 1);
+    layout->setRowMinimumHeight(3, 19);
+    auto *close = new QHBoxLayout;
+    close->setContentsMargins(53, 0, 0, 0);
+    close->addWidget(btnClose);
+    close->addStretch();
+    layout->addLayout(close, 4, 0, 1, 2);
+    layout->setColumnStretch(1, 1);
+    // At least its design size; where this machine's font is wider, the box
+    // grows rather than cutting the address off.
+    setFixedSize(layout->sizeHint().expandedTo(QSize(287, 194)));
 }
 
 void TfrmAbout::Execute(QWidget *owner)

@@ -17,8 +17,6 @@ namespace valmora {
 namespace {
 
 // A label of the dialog font is 13 pixels high and sits 3 pixels above its edit.
-constexpr int kLabelHeight = 13;
-constexpr int kLabelSpacing = 3;
 
 } // namespace
 
@@ -29,15 +27,12 @@ QFont FormFont()
     return font;
 }
 
-QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &label, const QRect &geometry)
+QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &label)
 {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(name);
-    edit->setGeometry(geometry);
     auto *caption = new QLabel(label, parent);
     caption->setObjectName(name + u"Label"_s);
-    caption->setGeometry(geometry.left(), geometry.top() - kLabelHeight - kLabelSpacing, geometry.width(),
-                         kLabelHeight);
     caption->setBuddy(edit);
     return edit;
 }
@@ -47,6 +42,22 @@ QLabel *EditLabel(QLineEdit *edit)
     return edit->parentWidget()->findChild<QLabel *>(edit->objectName() + u"Label"_s, Qt::FindDirectChildrenOnly);
 }
 
+QGridLayout *LabeledEditsInRow(QWidget *parent, std::initializer_list<QLineEdit *> edits, const QMargins &margins,
+                               int spacing)
+{
+    auto *grid = new QGridLayout(parent);
+    grid->setContentsMargins(margins);
+    grid->setHorizontalSpacing(spacing);
+    grid->setVerticalSpacing(2);
+    int column = 0;
+    for (QLineEdit *edit : edits) {
+        grid->addWidget(EditLabel(edit), 0, column);
+        grid->addWidget(edit, 1, column);
+        ++column;
+    }
+    return grid;
+}
+
 void ShowAsStars(QLineEdit *edit)
 {
     edit->setEchoMode(QLineEdit::Password);
@@ -54,18 +65,11 @@ void ShowAsStars(QLineEdit *edit)
     edit->setStyleSheet(u"QLineEdit { lineedit-password-character: 42; }"_s);
 }
 
-void GrowToText(QWidget *widget)
-{
-    const int needed = widget->sizeHint().width();
-    if (needed > widget->width())
-        widget->resize(needed, widget->height());
-}
-
-QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry)
+QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text)
 {
     auto *button = new QPushButton(text, parent);
     button->setObjectName(name);
-    button->setGeometry(geometry);
+    button->setFixedSize(75, 25);
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
@@ -86,11 +90,10 @@ void LinkButtonToAction(QPushButton *button, QAction *action)
 }
 
 TRadioGroup::TRadioGroup(QWidget *parent, const QString &name, const QString &caption, const QStringList &items,
-                         int columns, const QRect &geometry)
+                         int columns)
     : QGroupBox(caption, parent)
 {
     setObjectName(name);
-    setGeometry(geometry);
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(8, 2, 8, 2);
     layout->setVerticalSpacing(0);

@@ -6,12 +6,15 @@
 
 #include <QButtonGroup>
 #include <QFont>
+#include <QMargins>
 #include <QGroupBox>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 class QAction;
+class QGridLayout;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -24,22 +27,24 @@ namespace valmora {
 // Tahoma 8 pt, the font of every window of the program.
 QFont FormFont();
 
-// An edit at the given place with its label just above it, both children of
-// parent. The label's object name is the edit's followed by "Label".
-QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &label, const QRect &geometry);
+// An edit and the label that names it, both children of parent, for the
+// caller's layout to place the label above the edit. The label's object name
+// is the edit's followed by "Label".
+QLineEdit *AddLabeledEdit(QWidget *parent, const QString &name, const QString &label);
 
 // The label that AddLabeledEdit put above the edit.
 QLabel *EditLabel(QLineEdit *edit);
 
+// Labelled edits side by side in a grid of their own, each label above its
+// edit, with the margins given; returns the grid.
+QGridLayout *LabeledEditsInRow(QWidget *parent, std::initializer_list<QLineEdit *> edits, const QMargins &margins,
+                               int spacing);
+
 // The edit shows every character of its text as "*".
 void ShowAsStars(QLineEdit *edit);
 
-// Widens the widget to its text where this machine's font needs more room
-// than the place it was given; never narrows it.
-void GrowToText(QWidget *widget);
-
-// A push button at the given place that Enter does not press unless asked.
-QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &geometry);
+// A push button of the dialogs' size (75 x 25) that Enter does not press unless asked.
+QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text);
 
 // Takes Enter and Escape, so that only a dialog's buttons and its close box
 // close it; true when the key was one of them.
@@ -57,7 +62,7 @@ class TRadioGroup : public QGroupBox
     Q_OBJECT
 public:
     TRadioGroup(QWidget *parent, const QString &name, const QString &caption, const QStringList &items,
-                int columns, const QRect &geometry);
+                int columns);
 
     int ItemIndex() const;
     // An index beyond the items chooses the last one; a negative one chooses none.

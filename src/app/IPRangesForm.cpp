@@ -6,6 +6,9 @@
 
 #include <QAction>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -64,12 +67,20 @@ TfrmIPRange::TfrmIPRange(QWidget *owner)
     setObjectName(u"frmIPRange"_s);
     setWindowTitle(u"IP range"_s);
     setFont(FormFont());
-    resize(308, 90);
 
-    edFirstIP = AddLabeledEdit(this, u"edFirstIP"_s, u"Start IP"_s, QRect(8, 24, 137, 21));
-    edLastIP = AddLabeledEdit(this, u"edLastIP"_s, u"End IP"_s, QRect(160, 24, 137, 21));
-    btnOK = AddButton(this, u"btnOK"_s, u"OK"_s, QRect(225, 57, 75, 25));
-    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(144, 57, 75, 25));
+    edFirstIP = AddLabeledEdit(this, u"edFirstIP"_s, u"Start IP"_s);
+    edLastIP = AddLabeledEdit(this, u"edLastIP"_s, u"End IP"_s);
+    btnOK = AddButton(this, u"btnOK"_s, u"OK"_s);
+    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s);
+    // The two addresses side by side, their labels above them; the buttons at the right below.
+    QGridLayout *layout = LabeledEditsInRow(this, {edFirstIP, edLastIP}, {8, 6, 8, 8}, 15);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnCancel);
+    buttons->addWidget(btnOK);
+    layout->setRowMinimumHeight(2, 10);
+    layout->addLayout(buttons, 3, 0, 1, 2);
+    resize(308, 90);
 
     for (QLineEdit *edit : {edFirstIP, edLastIP}) {
         edit->setValidator(new TIPCharFilter(edit));

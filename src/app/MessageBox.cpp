@@ -30,6 +30,11 @@ QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &capti
     return static_cast<QMessageBox::StandardButton>(pressed);
 }
 
+void ShowCommandError(QWidget *parent, const std::exception &e)
+{
+    ShowMessageBox(parent, u"VALMORA 2015"_s, ExceptionMessage(e));
+}
+
 void ShowErrorBox(QWidget *parent, const std::exception &e)
 {
     ShowMessageBox(parent, QGuiApplication::applicationDisplayName(), ExceptionMessage(e), QMessageBox::Ok,

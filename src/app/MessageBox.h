@@ -33,6 +33,21 @@ QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &capti
 // application's name as caption, OK only.
 void ShowErrorBox(QWidget *parent, const std::exception &e);
 
+// The report of an error that escapes a command of the main window or a
+// message it handles: the error's text under the program's caption.
+void ShowCommandError(QWidget *parent, const std::exception &e);
+
+// Runs a command of the main window; what escapes it is shown by ShowCommandError.
+template <typename F>
+void Guarded(QWidget *parent, F &&command)
+{
+    try {
+        command();
+    } catch (const std::exception &e) {
+        ShowCommandError(parent, e);
+    }
+}
+
 // Installs a handler (an empty one restores the real boxes); returns the one before.
 TMessageHandler SetMessageHandler(TMessageHandler handler);
 

@@ -9,11 +9,16 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
 
 #include <cstdint>
 
@@ -27,49 +32,37 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     setObjectName(u"frmOptions2"_s);
     setWindowTitle(u"Options"_s);
     setFont(FormFont());
-    setFixedSize(400, 374);
 
     gbImpersonation = new QGroupBox(u"User/Password"_s, this);
     gbImpersonation->setObjectName(u"gbImpersonation"_s);
-    gbImpersonation->setGeometry(0, 8, 393, 66);
-    edDomainName = AddLabeledEdit(gbImpersonation, u"edDomainName"_s, u"User name"_s, QRect(10, 30, 241, 21));
-    edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s, QRect(257, 30, 121, 21));
+    edDomainName = AddLabeledEdit(gbImpersonation, u"edDomainName"_s, u"User name"_s);
+    edDomainPassword = AddLabeledEdit(gbImpersonation, u"edDomainPassword"_s, u"Password"_s);
     ShowAsStars(edDomainPassword);
 
-    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s, QRect(317, 341, 75, 25));
-    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(236, 341, 75, 25));
+    btnSave = AddButton(this, u"btnSave"_s, u"Save"_s);
+    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s);
 
     chbRunatwindowsStart = new QCheckBox(u"Run when Windows start"_s, this);
     chbRunatwindowsStart->setObjectName(u"chbRunatwindowsStart"_s);
-    chbRunatwindowsStart->setGeometry(8, 91, 137, 17);
     chbMinimizeToTray = new QCheckBox(u"Hide in the tray"_s, this);
     chbMinimizeToTray->setObjectName(u"chbMinimizeToTray"_s);
-    chbMinimizeToTray->setGeometry(174, 91, 137, 17);
-    GrowToText(chbRunatwindowsStart);
-    GrowToText(chbMinimizeToTray);
     // Beside the buttons: the rules on pending, uncorrectable and growing sector counts.
     chbSectorWarnings = new QCheckBox(u"Warn on bad sectors"_s, this);
     chbSectorWarnings->setObjectName(u"chbSectorWarnings"_s);
-    chbSectorWarnings->setGeometry(8, 345, 200, 17);
-    GrowToText(chbSectorWarnings);
 
     rgTemperatureScale = new TRadioGroup(this, u"rgTemperatureScale"_s, u"Temperature scale"_s,
-                                         {u"Celsius"_s, u"Fahrenheit"_s}, 2, QRect(8, 114, 380, 40));
+                                         {u"Celsius"_s, u"Fahrenheit"_s}, 2);
     rgSearchKind = new TRadioGroup(this, u"rgSearchKind"_s, u"Show"_s,
-                                   {u"This computer"_s, u"Network neighborhood"_s, u"IP ranges"_s}, 3,
-                                   QRect(8, 160, 384, 49));
+                                   {u"This computer"_s, u"Network neighborhood"_s, u"IP ranges"_s}, 3);
 
     GroupBox1 = new QGroupBox(u"IP Ranges"_s, this);
     GroupBox1->setObjectName(u"GroupBox1"_s);
-    GroupBox1->setGeometry(8, 215, 384, 105);
     lbxRange = new QListWidget(GroupBox1);
     lbxRange->setObjectName(u"lbxRange"_s);
     lbxRange->setSelectionMode(QAbstractItemView::SingleSelection);
-    // Along the group's left edge, inside its frame and below its caption, 279 wide.
-    lbxRange->setGeometry(2, 15, 279, GroupBox1->height() - 15 - 2);
-    btnAdd = AddButton(GroupBox1, u"btnAdd"_s, u"Add"_s, QRect(295, 16, 75, 25));
-    btnEdit = AddButton(GroupBox1, u"btnEdit"_s, u"Edit"_s, QRect(295, 47, 75, 25));
-    btnDelete = AddButton(GroupBox1, u"btnDelete"_s, u"Delete"_s, QRect(295, 77, 75, 25));
+    btnAdd = AddButton(GroupBox1, u"btnAdd"_s, u"Add"_s);
+    btnEdit = AddButton(GroupBox1, u"btnEdit"_s, u"Edit"_s);
+    btnDelete = AddButton(GroupBox1, u"btnDelete"_s, u"Delete"_s);
 
     acAddRange = new QAction(u"Add"_s, this);
     acAddRange->setObjectName(u"acAddRange"_s);
@@ -77,6 +70,16 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     acEdit->setObjectName(u"acEdit"_s);
     acDeleteRange = new QAction(u"Delete"_s, this);
     acDeleteRange->setObjectName(u"acDeleteRange"_s);
+    // Below the ranges: how many computers a cycle checks at the same time.
+    lbChecksAtOnce = new QLabel(u"Computers checked at once"_s, this);
+    lbChecksAtOnce->setObjectName(u"lbChecksAtOnce"_s);
+    seChecksAtOnce = new QSpinBox(this);
+    seChecksAtOnce->setObjectName(u"seChecksAtOnce"_s);
+    seChecksAtOnce->setRange(1, TOptions::MaxChecksAtOnce);
+    seChecksAtOnce->setFixedWidth(60);
+    lbChecksAtOnce->setBuddy(seChecksAtOnce);
+    layOut();
+
     LinkButtonToAction(btnAdd, acAddRange);
     LinkButtonToAction(btnEdit, acEdit);
     LinkButtonToAction(btnDelete, acDeleteRange);
@@ -108,12 +111,61 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
                         btnAdd,
                         btnDelete,
                         btnEdit,
+                        seChecksAtOnce,
                         chbSectorWarnings};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
     LoadOptions();
     UpdateRangeActions();
+}
+
+void TfrmOptions2::layOut()
+{
+    QGridLayout *credentials =
+        LabeledEditsInRow(gbImpersonation, {edDomainName, edDomainPassword}, {10, 4, 15, 8}, 6);
+    credentials->setColumnStretch(0, 2);
+    credentials->setColumnStretch(1, 1);
+
+    auto *switches = new QHBoxLayout;
+    switches->addWidget(chbRunatwindowsStart);
+    switches->addSpacing(12);
+    switches->addWidget(chbMinimizeToTray);
+    switches->addStretch();
+
+    auto *ranges = new QGridLayout(GroupBox1);
+    ranges->setContentsMargins(2, 2, 14, 2);
+    ranges->setHorizontalSpacing(14);
+    ranges->addWidget(lbxRange, 0, 0, 4, 1);
+    ranges->addWidget(btnAdd, 0, 1);
+    ranges->addWidget(btnEdit, 1, 1);
+    ranges->addWidget(btnDelete, 2, 1);
+    ranges->setRowStretch(3, 1);
+
+    auto *atOnce = new QHBoxLayout;
+    atOnce->addWidget(lbChecksAtOnce);
+    atOnce->addSpacing(8);
+    atOnce->addWidget(seChecksAtOnce);
+    atOnce->addStretch();
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(chbSectorWarnings);
+    bottom->addStretch();
+    bottom->addWidget(btnCancel);
+    bottom->addWidget(btnSave);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(6);
+    layout->addWidget(gbImpersonation);
+    layout->addLayout(switches);
+    layout->addWidget(rgTemperatureScale);
+    layout->addWidget(rgSearchKind);
+    layout->addWidget(GroupBox1, 1);
+    layout->addLayout(atOnce);
+    layout->addLayout(bottom);
+    // The dialog keeps its design size; the user cannot resize it.
+    setFixedSize(400, 400);
 }
 
 bool TfrmOptions2::Execute(QWidget *owner)
@@ -138,6 +190,7 @@ void TfrmOptions2::LoadOptions()
     rgSearchKind->SetItemIndex(TOptions::ReadSearchKind() & 0xFF);
     lbxRange->clear();
     lbxRange->addItems(TOptions::ReadIPRanges());
+    seChecksAtOnce->setValue(TOptions::ReadChecksAtOnce());
 }
 
 void TfrmOptions2::SaveOptions()
@@ -150,6 +203,7 @@ void TfrmOptions2::SaveOptions()
     TOptions::WriteSearchKind(static_cast<std::uint8_t>(rgSearchKind->ItemIndex()));
     TOptions::WriteIPRanges(Ranges());
     TOptions::WriteSectorWarnings(chbSectorWarnings->isChecked());
+    TOptions::WriteChecksAtOnce(seChecksAtOnce->value());
     // Judged by it from the next evaluation on, without a restart.
     TVerdictRules rules = CurrentVerdictRules();
     rules.SectorWarnings = chbSectorWarnings->isChecked();

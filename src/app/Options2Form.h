@@ -6,16 +6,19 @@
 class QAction;
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 namespace valmora {
 
 class TRadioGroup;
 
 // The settings editor: domain credentials, start with the system, tray,
-// temperature scale, which computers to watch and the IP ranges. Save writes
+// temperature scale, which computers to watch, the IP ranges and how many
+// computers are checked at once. Save writes
 // every setting; a changed setting takes effect at the next start.
 class TfrmOptions2 final : public QDialog
 {
@@ -50,6 +53,8 @@ public:
     QCheckBox *chbRunatwindowsStart = nullptr;
     QCheckBox *chbMinimizeToTray = nullptr;
     QCheckBox *chbSectorWarnings = nullptr;
+    QLabel *lbChecksAtOnce = nullptr;
+    QSpinBox *seChecksAtOnce = nullptr;
     TRadioGroup *rgTemperatureScale = nullptr;
     TRadioGroup *rgSearchKind = nullptr;
     QGroupBox *GroupBox1 = nullptr;
@@ -62,6 +67,7 @@ public:
     QAction *acDeleteRange = nullptr;
 
 private:
+    void layOut();
     void btnSaveClick();
     bool hasSelectedRange() const;
 };

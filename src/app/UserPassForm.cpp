@@ -7,7 +7,10 @@
 #include "refresh/UserPass.h"
 
 #include <QKeyEvent>
+#include <QLabel>
+#include <QHBoxLayout>
 #include <QLineEdit>
+#include <QVBoxLayout>
 #include <QPushButton>
 
 using namespace Qt::Literals::StringLiterals;
@@ -22,11 +25,28 @@ TfrmUserPass::TfrmUserPass(QWidget *owner)
     setFont(FormFont());
     setFixedSize(201, 150);
 
-    edUser = AddLabeledEdit(this, u"edUser"_s, u"User name"_s, QRect(16, 24, 163, 21));
-    edPassword = AddLabeledEdit(this, u"edPassword"_s, u"Password"_s, QRect(16, 64, 163, 21));
+    edUser = AddLabeledEdit(this, u"edUser"_s, u"User name"_s);
+    edPassword = AddLabeledEdit(this, u"edPassword"_s, u"Password"_s);
     ShowAsStars(edPassword);
-    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s, QRect(23, 104, 75, 25));
-    btnOK = AddButton(this, u"btnOK"_s, u"OK"_s, QRect(104, 104, 75, 25));
+    btnCancel = AddButton(this, u"btnCancel"_s, u"Cancel"_s);
+    btnOK = AddButton(this, u"btnOK"_s, u"OK"_s);
+    // Each edit below its label; the buttons side by side at the bottom.
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 6, 16, 16);
+    layout->setSpacing(2);
+    for (QLineEdit *edit : {edUser, edPassword}) {
+        layout->addWidget(EditLabel(edit));
+        layout->addWidget(edit);
+        layout->addSpacing(2);
+    }
+    layout->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(6);
+    buttons->addStretch();
+    buttons->addWidget(btnCancel);
+    buttons->addWidget(btnOK);
+    buttons->addStretch();
+    layout->addLayout(buttons);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
 

@@ -1,7 +1,7 @@
 // The desktop program: one instance, the log, the main window.
 
 #include "CheckPrevious.h"
-#include "Main.h"
+#include "MainForm.h"
 
 #include "drivedata/Verdicts.h"
 #include "foundation/Environment.h"

@@ -14,10 +14,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include <memory>
@@ -40,6 +42,7 @@ void storeSettings()
     TOptions::WriteUserP(u"s3cret"_s);
     TOptions::WriteSearchKind(2);
     TOptions::WriteIPRanges({u"10.0.0.1-10.0.0.9"_s, u"192.168.1.1-192.168.1.254"_s});
+    TOptions::WriteChecksAtOnce(4);
 }
 
 // Everything the dialog can change, as the store holds it now.
@@ -49,13 +52,15 @@ struct Stored
     bool minimizeToTray, runAtStart;
     QString user, password;
     QStringList ranges;
+    int checksAtOnce;
     bool operator==(const Stored &) const = default;
 };
 
 Stored readStored()
 {
     return {TOptions::ReadTemperatureScale(), TOptions::ReadSearchKind(), TOptions::ReadMinimizeToTray(),
-            TOptions::ReadRunAtWindowsStart(), TOptions::ReadUser(), TOptions::ReadUserP(), TOptions::ReadIPRanges()};
+            TOptions::ReadRunAtWindowsStart(), TOptions::ReadUser(), TOptions::ReadUserP(), TOptions::ReadIPRanges(),
+            TOptions::ReadChecksAtOnce()};
 }
 
 void addRange(TfrmOptions2 *dialog, const QString &first, const QString &last)
@@ -102,6 +107,7 @@ void TestOptionsDialog::loadsEverySetting()
         QCOMPARE(dialog.rgTemperatureScale->ItemIndex(), 0);
         QCOMPARE(dialog.rgSearchKind->ItemIndex(), 1);
         QCOMPARE(dialog.lbxRange->count(), 0);
+        QCOMPARE(dialog.seChecksAtOnce->value(), 16);
         QVERIFY(!dialog.acEdit->isEnabled());
         QVERIFY(!dialog.acDeleteRange->isEnabled());
         QVERIFY(dialog.acAddRange->isEnabled());
@@ -119,6 +125,13 @@ void TestOptionsDialog::loadsEverySetting()
     QVERIFY(dialog.rgSearchKind->Item(2)->isChecked());
     QCOMPARE(dialog.rgSearchKind->Item(2)->text(), u"IP ranges"_s);
     QCOMPARE(dialog.Ranges(), QStringList({u"10.0.0.1-10.0.0.9"_s, u"192.168.1.1-192.168.1.254"_s}));
+    QCOMPARE(dialog.seChecksAtOnce->value(), 4);
+    QCOMPARE(dialog.lbChecksAtOnce->buddy(), dialog.seChecksAtOnce);
+    // The field takes 1 to 256 only.
+    dialog.seChecksAtOnce->setValue(0);
+    QCOMPARE(dialog.seChecksAtOnce->value(), 1);
+    dialog.seChecksAtOnce->setValue(300);
+    QCOMPARE(dialog.seChecksAtOnce->value(), 256);
     // The list holds ranges but none is chosen yet.
     QVERIFY(!dialog.acEdit->isEnabled());
     QVERIFY(!dialog.btnEdit->isEnabled());
@@ -166,6 +179,8 @@ void TestOptionsDialog::saveStoresEverythingShownAndTellsToRestart()
             dialog->lbxRange->setCurrentRow(0);
             QTest::mouseClick(dialog->btnDelete, Qt::LeftButton);
             addRange(dialog, u"172.16.0.1"_s, u"172.16.0.20"_s);
+            dialog->seChecksAtOnce->selectAll();
+            QTest::keyClicks(dialog->seChecksAtOnce, u"40"_s);
             QVERIFY(messages.Shown().empty());
             QTest::mouseClick(dialog->btnSave, Qt::LeftButton);
         },
@@ -174,7 +189,7 @@ void TestOptionsDialog::saveStoresEverythingShownAndTellsToRestart()
     QVERIFY(shown);
 
     const Stored expected{0, 0, true, true, u"other"_s, QString(),
-                          {u"192.168.1.1-192.168.1.254"_s, u"172.16.0.1-172.16.0.20"_s}};
+                          {u"192.168.1.1-192.168.1.254"_s, u"172.16.0.1-172.16.0.20"_s}, 40};
     QCOMPARE(readStored(), expected);
     // Starting with the system also puts the start entries in place.
     QVERIFY(QFile::exists(StartEntry::UserFile()));
@@ -214,6 +229,7 @@ void TestOptionsDialog::cancelStoresNothing()
         QTest::mouseClick(dialog->btnDelete, Qt::LeftButton);
         dialog->edDomainName->setText(u"changed"_s);
         dialog->chbMinimizeToTray->setChecked(true);
+        dialog->seChecksAtOnce->setValue(99);
         if (how == 0)
             QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
         else if (how == 1)

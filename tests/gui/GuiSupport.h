@@ -4,7 +4,7 @@
 // answered from a table, and drives read from the recorded computers of
 // tests/fixtures/gui/recordings.
 
-#include "Main.h"
+#include "MainForm.h"
 
 #include "drivedata/WmiDriveReader.h"
 #include "foundation/Environment.h"
@@ -174,11 +174,20 @@ inline void StoreReadout(const QString &recorded, const QString &name)
 // The captions of a group, in the order shown.
 inline QStringList Captions(const TMainForm &form, int group)
 {
-    QStringList captions;
-    QTreeWidgetItem *row = form.GroupItem(group);
-    for (int i = 0; i < row->childCount(); ++i)
-        captions.append(row->child(i)->text(0));
-    return captions;
+    return form.Computers()->Names(GroupFromState(group));
+}
+
+// The list's computer of that name, nullptr when it holds none.
+inline const TComputerRow *Computer(const TMainForm &form, const QString &name)
+{
+    return form.Computers()->Computer(name);
+}
+
+// The group a computer is shown in, as its state number; 0 when the list does not hold it.
+inline int GroupOf(const TMainForm &form, const QString &name)
+{
+    const TComputerRow *computer = Computer(form, name);
+    return computer ? StateOfGroup(computer->Group) : 0;
 }
 
 // Clicks the item of that text in a menu that is open, as a user would; false

@@ -16,7 +16,7 @@
 #include <QPushButton>
 #include <QDir>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 
@@ -55,11 +55,11 @@ int main(int argc, char *argv[])
     }
     int saved = 0;
     auto shoot = [&](const QString &computer, int drive, int row, const QString &file) {
-        form.lvComputers->setCurrentItem(form.FindItem(computer));
+        form.lvComputers->setCurrentIndex(form.FindItem(computer));
         if (drive > 0 && drive < static_cast<int>(form.DriveButtons().size()))
             form.DriveButtons()[static_cast<std::size_t>(drive)].Button->click();
-        if (row >= 0 && row < form.lvSmartData->topLevelItemCount())
-            form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(row));
+        if (row >= 0 && row < form.Panel4->lvSmartData->model()->rowCount())
+            form.Panel4->lvSmartData->setCurrentIndex(form.Panel4->lvSmartData->model()->index(row, 0));
         QTest::qWait(100);
         const QString path = out + u'/' + file;
         if (form.grab().save(path)) {

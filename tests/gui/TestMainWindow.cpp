@@ -5,6 +5,8 @@
 #include "AboutForm.h"
 #include "MessageBox.h"
 #include "Options2Form.h"
+#include "TrayIcon.h"
+#include "WindowPlacement.h"
 #include "UserPassForm.h"
 #include "app/DialogDriver.h"
 #include "discovery/DnsmasqServer.h"
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,7 +31,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
@@ -97,9 +100,9 @@ std::shared_ptr<TCycleBatch> Batch(std::vector<std::unique_ptr<TAddedComputer>> 
 
 void Select(TMainForm &form, const QString &caption)
 {
-    TComputerItem *item = form.FindItem(caption);
-    QVERIFY2(item, qPrintable(caption));
-    form.lvComputers->setCurrentItem(item);
+    const QModelIndex index = form.FindItem(caption);
+    QVERIFY2(index.isValid(), qPrintable(caption));
+    form.lvComputers->setCurrentIndex(index);
 }
 
 // The IP-range source with its lookups sent to that server (none for an empty address).
@@ -111,20 +114,43 @@ std::unique_ptr<TIPNetworkNeigborhoodComputes> IpSource(const QString &server, s
     return source;
 }
 
-QStringList RowTexts(QTreeWidget *table, int row)
+QString Cell(QTreeView *table, int row, int column, int role = Qt::DisplayRole)
+{
+    return table->model()->index(row, column).data(role).toString();
+}
+
+int Rows(QTreeView *table)
+{
+    return table->model()->rowCount();
+}
+
+void SetCurrentRow(QTreeView *table, int row)
+{
+    table->setCurrentIndex(table->model()->index(row, 0));
+}
+
+QStringList RowTexts(QTreeView *table, int row)
 {
     QStringList texts;
-    for (int c = 0; c < table->columnCount(); ++c)
-        texts.append(table->topLevelItem(row)->text(c));
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+        texts.append(Cell(table, row, c));
     return texts;
 }
 
-int RowOf(QTreeWidget *table, int attribute)
+int RowOf(QTreeView *table, int attribute)
 {
-    for (int i = 0; i < table->topLevelItemCount(); ++i)
-        if (table->topLevelItem(i)->text(0) == QString::number(attribute))
+    for (int i = 0; i < Rows(table); ++i)
+        if (Cell(table, i, 0) == QString::number(attribute))
             return i;
     return -1;
+}
+
+QStringList Headers(QAbstractItemView *view)
+{
+    QStringList headers;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        headers.append(view->model()->headerData(c, Qt::Horizontal).toString());
+    return headers;
 }
 
 } // namespace
@@ -157,6 +183,7 @@ private slots:
     void firstRunDiscoversChecksAndStartsTheThread();
     void firstRunWithoutComputers();
     void firstRunKeepsTheWindowResponsive();
+    void storedComputersShowBeforeTheNetworkAnswers();
     void placementAndColumnsAreKept();
     void placementFitsTheScreen_data();
     void placementFitsTheScreen();
@@ -219,22 +246,23 @@ void TestMainWindow::componentsAndCaptions()
     QCOMPARE(form.acExit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
     QCOMPARE(form.acOverwriteUserPass->text(), u"Overwrite user name and password"_s);
 
-    QStringList headers;
-    for (int c = 0; c < form.lvSmartData->columnCount(); ++c)
-        headers.append(form.lvSmartData->headerItem()->text(c));
-    QCOMPARE(headers, (QStringList{u"#"_s, u"Name"_s, u"State"_s, u"Current value"_s, u"Worst value"_s,
+    QCOMPARE(Headers(form.Panel4->lvSmartData), (QStringList{u"#"_s, u"Name"_s, u"State"_s, u"Current value"_s, u"Worst value"_s,
                                    u"Threshold"_s, u"Raw value"_s}));
-    QCOMPARE(form.lvComputers->headerItem()->text(0), u"Name"_s);
-    QCOMPARE(form.lvComputers->topLevelItemCount(), 5);
+    QCOMPARE(Headers(form.lvComputers).first(), u"Name"_s);
+    QCOMPARE(form.Computers()->rowCount(), 5);
     const QStringList groups{u"Suspected (available and unavailable)"_s, u"RPC server unavailable"_s,
                              u"S.M.A.R.T not supported"_s, u"Computer unavailable"_s, u"Good"_s};
     for (int g = 0; g < 5; ++g) {
-        QCOMPARE(form.lvComputers->topLevelItem(g)->text(0), groups.at(g));
-        QVERIFY(form.lvComputers->topLevelItem(g)->isExpanded());
+        const QModelIndex group = form.Computers()->index(g, 0);
+        QCOMPARE(group.data().toString(), groups.at(g));
+        QVERIFY(form.lvComputers->isExpanded(group));
+        QVERIFY(form.lvComputers->isFirstColumnSpanned(g, {}));
+        QVERIFY(!(group.flags() & Qt::ItemIsSelectable));
     }
     // Collapsible: a group folds and its computers stay in it.
-    form.lvComputers->collapseItem(form.GroupItem(5));
-    QVERIFY(!form.GroupItem(5)->isExpanded());
+    const QModelIndex good = form.Computers()->GroupIndex(TComputerGroup::Good);
+    form.lvComputers->collapse(good);
+    QVERIFY(!form.lvComputers->isExpanded(good));
     QVERIFY(form.Panel4->isHidden());
     QVERIFY(form.Thread());
 }
@@ -256,19 +284,18 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     m_form = std::make_unique<TMainForm>(Parts(m_names, {u"DEADPC"_s, u"NEWPC"_s}, threadNames));
     connect(m_form.get(), &TMainForm::startupDone, this, [&] {
         // Runs inside the start: after the rebuild, before any cycle was merged.
-        for (TComputerItem *item : m_form->Items()) {
-            groupsAtStart[item->Caption()] = item->Group;
-            drivesAtStart[item->Caption()] = item->Drives->Count();
+        for (const QString &name : m_form->Computers()->Names()) {
+            groupsAtStart[name] = GroupOf(*m_form, name);
+            drivesAtStart[name] = Computer(*m_form, name)->Drives->Count();
         }
     });
     m_form->ShowAtStart();
     QVERIFY(waitStarted());
-    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"FLAGGEDPC"_s, 5}, {u"NOSMARTPC"_s, 5},
-                                           {u"RPCPC"_s, 5}, {u"DEADPC"_s, 5}};
+    // At once: the computers of the stored readouts, with their stored states.
+    const QMap<QString, int> expectedStart{{u"GOODPC"_s, 4}, {u"DEADPC"_s, 5}};
     QCOMPARE(groupsAtStart, expectedStart);
     QCOMPARE(drivesAtStart.value(u"GOODPC"_s), 1);
     QCOMPARE(drivesAtStart.value(u"DEADPC"_s), 2);
-    QCOMPARE(drivesAtStart.value(u"NOSMARTPC"_s), 0);
     QCOMPARE(m_form->ListSearchKind(), 1);
 
     QVERIFY(waitMerges(1));
@@ -278,10 +305,11 @@ void TestMainWindow::rebuildThenFirstCycleMovesComputersToTheirGroups()
     QCOMPARE(Captions(form, 3), (QStringList{u"NOSMARTPC"_s}));
     QCOMPARE(Captions(form, 4), (QStringList{u"NEWPC"_s}));
     QCOMPARE(Captions(form, 5), (QStringList{u"GOODPC"_s}));
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->ImageIndex, 1); // unavailable with a suspect stored drive
-    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->ImageIndex, 0); // suspect but available
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 2); // the stored drives are kept
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->icon(0).cacheKey(), form.ComputerImage(1).cacheKey());
+    QVERIFY(Computer(form, u"DEADPC"_s)->Cross); // unavailable with a suspect stored drive
+    QVERIFY(!Computer(form, u"FLAGGEDPC"_s)->Cross); // suspect but available
+    QCOMPARE(Computer(form, u"DEADPC"_s)->Drives->Count(), 2); // the stored drives are kept
+    QCOMPARE(form.FindItem(u"DEADPC"_s).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
+             form.ComputerImage(1).cacheKey());
     form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 1);
     QCOMPARE(ReadComputerState(DataFolder(), u"GOODPC"_s), 5);
@@ -303,13 +331,13 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     StoreReadout(u"FLAGGEDPC"_s, u"DEADPC"_s);
     TMainForm &form = start({u"DEADPC"_s, u"GOODPC"_s}, {u"DEADPC"_s});
     QVERIFY(waitMerges(1));
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 1);
+    QCOMPARE(GroupOf(form, u"DEADPC"_s), 1);
     // The focused computer (the first after the rebuild) shows its drives without being selected.
-    QCOMPARE(form.SelectedItem(), nullptr);
-    QCOMPARE(form.lvComputers->currentItem(), form.FindItem(u"DEADPC"_s));
+    QCOMPARE(form.SelectedItem(), QString());
+    QCOMPARE(form.lvComputers->currentIndex(), form.FindItem(u"DEADPC"_s));
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QVERIFY(form.Panel4->isVisible());
-    QCOMPARE(form.lbLastReadoutDate->text(), QString());
+    QCOMPARE(form.Panel4->lbLastReadoutDate->text(), QString());
 
     // Back to good: group 5, the cross stays; a name in other letter case is the same computer.
     std::vector<std::unique_ptr<TAddedComputer>> entries;
@@ -318,12 +346,12 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     entries.push_back(Checked(u"Alpha"_s, StateGood));
     entries.push_back(Checked(u"beta"_s, StateUnavailable));
     form.WMCycleDone(Batch(std::move(entries)));
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->Group, 5);
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->ImageIndex, 1);
-    QCOMPARE(form.FindItem(u"DEADPC"_s)->Drives->Count(), 1);
+    QCOMPARE(GroupOf(form, u"DEADPC"_s), 5);
+    QVERIFY(Computer(form, u"DEADPC"_s)->Cross);
+    QCOMPARE(Computer(form, u"DEADPC"_s)->Drives->Count(), 1);
     QCOMPARE(Captions(form, 5), (QStringList{u"Alpha"_s, u"DEADPC"_s, u"GOODPC"_s, u"zulu"_s})); // sorted without regard to case
     QCOMPARE(Captions(form, 4), (QStringList{u"beta"_s}));
-    QCOMPARE(form.Items().size(), 5);
+    QCOMPARE(form.Computers()->Count(), 5);
     form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"DEADPC"_s), 5);
 
@@ -338,19 +366,19 @@ void TestMainWindow::mergesKeepTheCrossAndFollowTheBatches()
     std::vector<std::unique_ptr<TAddedComputer>> more;
     more.push_back(Checked(u"GOODPC"_s, StateSuspected, u"FLAGGEDPC"_s));
     form.WMCycleDone(Batch(std::move(more)));
-    QCOMPARE(form.SelectedItem(), form.FindItem(u"GOODPC"_s));
-    QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 1);
-    QCOMPARE(form.FindItem(u"GOODPC"_s)->ImageIndex, 0); // available: no cross
+    QCOMPARE(form.SelectedItem(), u"GOODPC"_s);
+    QCOMPARE(GroupOf(form, u"GOODPC"_s), 1);
+    QVERIFY(!Computer(form, u"GOODPC"_s)->Cross); // available: no cross
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QVERIFY(form.Panel4->isVisible());
-    QVERIFY(form.lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
+    QVERIFY(form.Panel4->lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
 
     // A shown computer that leaves the network takes its drive view with it.
     form.lvComputers->clearSelection();
     form.WMCycleDone(Batch({}));
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     form.WMCycleDone(Batch({}, {u"GOODPC"_s}));
-    QVERIFY(!form.FindItem(u"GOODPC"_s));
+    QVERIFY(!form.FindItem(u"GOODPC"_s).isValid());
     QVERIFY(form.DriveButtons().empty());
     QVERIFY(form.Panel4->isHidden());
 }
@@ -368,71 +396,74 @@ void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
     QVERIFY(first->isChecked());
     QCOMPARE(first->text(), u"\\\\.\\PHYSICALDRIVE0"_s);
     QCOMPARE(first->size(), QSize(150, 32));
-    QCOMPARE(second->pos(), QPoint(150, 0));
+    QTRY_COMPARE(second->pos(), first->pos() + QPoint(150, 0));
     QCOMPARE(second->palette().color(QPalette::ButtonText), QColor(255, 0, 0)); // the flagged drive
     QVERIFY(first->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
 
-    QCOMPARE(form.lbManufacturerModelInfo->text(), u"(Standard disk drives) Model: VM-DISK 1000 S/N:S2OK0002"_s);
-    QCOMPARE(form.lbDriveSize->text(), u"Size 1000204 MB (1000204886016 bytes)"_s);
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 38°C Worst: 47°C Low: 22°C"_s);
-    QVERIFY(form.lbLastReadoutDate->text().startsWith(u"Last readout: "_s));
-    QCOMPARE(form.lvSmartData->topLevelItemCount(), 6);
-    QCOMPARE(RowTexts(form.lvSmartData, 0),
+    QCOMPARE(form.Panel4->lbManufacturerModelInfo->text(), u"(Standard disk drives) Model: VM-DISK 1000 S/N:S2OK0002"_s);
+    QCOMPARE(form.Panel4->lbDriveSize->text(), u"Size 1000204 MB (1000204886016 bytes)"_s);
+    QCOMPARE(form.Panel4->lbTemperature->text(), u"Temperature.Current: 38°C Worst: 47°C Low: 22°C"_s);
+    QVERIFY(form.Panel4->lbLastReadoutDate->text().startsWith(u"Last readout: "_s));
+    QCOMPARE(Rows(form.Panel4->lvSmartData), 6);
+    QCOMPARE(RowTexts(form.Panel4->lvSmartData, 0),
              (QStringList{u"1"_s, u"Raw Read Error Rate"_s, u"OK"_s, u"100"_s, u"100"_s, u"51"_s, u"0"_s}));
-    QCOMPARE(form.lvSmartData->topLevelItem(0)->textAlignment(6), int(Qt::AlignRight | Qt::AlignVCenter));
-    const int row9 = RowOf(form.lvSmartData, 9);
-    QCOMPARE(form.lvSmartData->topLevelItem(row9)->text(6), u"12000"_s);
+    QCOMPARE(form.Panel4->lvSmartData->model()->index(0, 6).data(Qt::TextAlignmentRole).toInt(),
+             int(Qt::AlignRight | Qt::AlignVCenter));
+    const int row9 = RowOf(form.Panel4->lvSmartData, 9);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, row9, 6), u"12000"_s);
     const QString hours12000 = u"Raw data in minutes.Power on count: 12000 hours (720000 minutes).Power cycle count: 300"_s;
-    QCOMPARE(form.lbPowerOnCount->text(), hours12000);
+    QCOMPARE(form.Panel4->lbPowerOnCount->text(), hours12000);
 
     // "+": the model counts minutes from now on; the cell keeps its value until the drive is shown again.
-    QVERIFY(TriggerAction(form.acPowerOnCount));
-    QCOMPARE(form.lbPowerOnCount->text(),
+    QVERIFY(TriggerAction(form.Panel4->acPowerOnCount));
+    QCOMPARE(form.Panel4->lbPowerOnCount->text(),
              u"Raw data in minutes.Power on count: 200 hours (12000 minutes).Power cycle count: 300"_s);
-    QCOMPARE(form.lvSmartData->topLevelItem(row9)->text(6), u"12000"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, row9, 6), u"12000"_s);
+    form.FlushStateFile();
     QVERIFY(ReadDiskModelFlag(DataFolder(), u"VM-DISK 1000"_s));
     QTest::mouseClick(first, Qt::LeftButton);
     QVERIFY(first->isChecked());
-    QCOMPARE(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9))->text(6), u"200"_s);
-    QVERIFY(TriggerAction(form.acPowerOnCount));
-    QCOMPARE(form.lbPowerOnCount->text(), hours12000);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, RowOf(form.Panel4->lvSmartData, 9), 6), u"200"_s);
+    QVERIFY(TriggerAction(form.Panel4->acPowerOnCount));
+    QCOMPARE(form.Panel4->lbPowerOnCount->text(), hours12000);
+    form.FlushStateFile();
     QVERIFY(!ReadDiskModelFlag(DataFolder(), u"VM-DISK 1000"_s));
 
     // Fahrenheit, and a scale the program does not know.
     TOptions::WriteTemperatureScale(1);
     QTest::mouseClick(first, Qt::LeftButton);
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: 100°F Worst: 116°F Low: 71°F"_s);
+    QCOMPARE(form.Panel4->lbTemperature->text(), u"Temperature.Current: 100°F Worst: 116°F Low: 71°F"_s);
     TOptions::WriteTemperatureScale(7);
     QTest::mouseClick(first, Qt::LeftButton);
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current:  Worst:  Low: "_s);
+    QCOMPARE(form.Panel4->lbTemperature->text(), u"Temperature.Current:  Worst:  Low: "_s);
 
     // The failing drive: its reallocated sectors fail, and the note turns yellow for a warning attribute.
     QTest::mouseClick(second, Qt::LeftButton);
     QVERIFY(second->isChecked());
     QVERIFY(!first->isChecked());
-    const int row5 = RowOf(form.lvSmartData, 5);
-    QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(2), u"Failing"_s);
-    QCOMPARE(form.lvSmartData->topLevelItem(row5)->text(1), u"Reallocated Sectors Count"_s);
-    QCOMPARE(form.memoInfo->toPlainText(), QString());
-    const QString reason = form.lvSmartData->topLevelItem(row5)->toolTip(0);
+    const int row5 = RowOf(form.Panel4->lvSmartData, 5);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, row5, 2), u"Failing"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, row5, 1), u"Reallocated Sectors Count"_s);
+    QCOMPARE(form.Panel4->memoInfo->toPlainText(), QString());
+    const QString reason = Cell(form.Panel4->lvSmartData, row5, 0, Qt::ToolTipRole);
     QVERIFY2(reason.startsWith(u"current "_s) && reason.contains(u"is at or below the threshold"_s), qPrintable(reason));
-    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(row5));
-    QVERIFY(form.memoInfo->toPlainText().startsWith(u"Sectors the drive found defective"_s));
-    QVERIFY(form.memoInfo->toPlainText().endsWith(u"\n\nReason: "_s + reason));
-    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
-    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 9)));
-    QVERIFY(form.memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
+    SetCurrentRow(form.Panel4->lvSmartData, row5);
+    QVERIFY(form.Panel4->memoInfo->toPlainText().startsWith(u"Sectors the drive found defective"_s));
+    QVERIFY(form.Panel4->memoInfo->toPlainText().endsWith(u"\n\nReason: "_s + reason));
+    QCOMPARE(form.Panel4->memoInfo->palette().color(QPalette::Base), QColor(255, 255, 0));
+    SetCurrentRow(form.Panel4->lvSmartData, RowOf(form.Panel4->lvSmartData, 9));
+    QVERIFY(form.Panel4->memoInfo->toPlainText().startsWith(u"Time the drive has spent powered on"_s));
     const QColor window = QApplication::palette().color(QPalette::Base);
-    QCOMPARE(form.memoInfo->palette().color(QPalette::Base), window);
+    QCOMPARE(form.Panel4->memoInfo->palette().color(QPalette::Base), window);
 
     // Another drive, another computer, or none: the note is emptied and loses its yellow.
     const auto yellowNote = [&] {
         QTest::mouseClick(form.DriveButtons()[1].Button, Qt::LeftButton);
-        form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(RowOf(form.lvSmartData, 5)));
-        return form.memoInfo->palette().color(QPalette::Base) == QColor(255, 255, 0);
+        SetCurrentRow(form.Panel4->lvSmartData, RowOf(form.Panel4->lvSmartData, 5));
+        return form.Panel4->memoInfo->palette().color(QPalette::Base) == QColor(255, 255, 0);
     };
     const auto plainNote = [&] {
-        return form.memoInfo->palette().color(QPalette::Base) == window && form.memoInfo->toPlainText().isEmpty();
+        return form.Panel4->memoInfo->palette().color(QPalette::Base) == window && form.Panel4->memoInfo->toPlainText().isEmpty();
     };
     QVERIFY(yellowNote());
     QTest::mouseClick(first, Qt::LeftButton);
@@ -450,7 +481,7 @@ void TestMainWindow::driveViewTextsTableAndPowerOnToggle()
     form.lvComputers->clearSelection();
     QVERIFY(form.Panel4->isHidden());
     QVERIFY(form.DriveButtons().empty());
-    QCOMPARE(form.lbManufacturerModelInfo->text(), QString());
+    QCOMPARE(form.Panel4->lbManufacturerModelInfo->text(), QString());
     QCOMPARE(form.statusBar()->currentMessage(), QString());
 }
 
@@ -475,26 +506,34 @@ void TestMainWindow::unknownStatesButtonRowsAndFailedDrive()
     form.WMCycleDone(Batch(std::move(entries)));
     form.resize(800, 550);
     Select(form, u"ODDPC"_s);
-    QCOMPARE(form.lvSmartData->topLevelItem(0)->text(2), u"Nieznany stan"_s);
-    QCOMPARE(form.lbDriveSize->text(), u"Size 1 MB (1000000 bytes)"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 0, 2), u"Nieznany stan"_s);
+    QCOMPARE(form.Panel4->lbDriveSize->text(), u"Size 1 MB (1000000 bytes)"_s);
     // Figures the drive did not give are unknown, not 0.
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
-    QCOMPARE(form.lbPowerOnCount->text(), u"Raw data in minutes.Power on count: –.Power cycle count: –"_s);
-    QCOMPARE(form.lbLastReadoutDate->text(), u"Last readout: –"_s);
+    QCOMPARE(form.Panel4->lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
+    QCOMPARE(form.Panel4->lbPowerOnCount->text(), u"Raw data in minutes.Power on count: –.Power cycle count: –"_s);
+    QCOMPARE(form.Panel4->lbLastReadoutDate->text(), u"Last readout: –"_s);
     TOptions::WriteTemperatureScale(1);
     QTest::mouseClick(form.DriveButtons()[1].Button, Qt::LeftButton);
-    QCOMPARE(form.lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
+    QCOMPARE(form.Panel4->lbTemperature->text(), u"Temperature.Current: – Worst: – Low: –"_s);
     TOptions::WriteTemperatureScale(0);
 
     // Rows of buttons: three fit beside each other, the fourth starts the next row.
-    form.Panel4Resize();
+    const auto at = [&form](std::size_t button) { return form.DriveButtons()[button].Button->pos(); };
+    QTRY_COMPARE(at(3), at(0) + QPoint(0, 32));
     const int width = form.Panel4->width();
     QVERIFY2(width >= 450 && width < 600, qPrintable(QString::number(width)));
-    QCOMPARE(form.DriveButtons()[2].Button->pos(), QPoint(300, 0));
-    QCOMPARE(form.DriveButtons()[3].Button->pos(), QPoint(0, 32));
-    QCOMPARE(form.pnDrive->height(), 66);
-    QCOMPARE(form.pnInfo->y(), 66);
-    QCOMPARE(form.lvSmartData->y(), 66 + 90);
+    QCOMPARE(at(2), at(0) + QPoint(300, 0));
+    QCOMPARE(form.Panel4->pnDrive->height(), 66);
+    QCOMPARE(form.Panel4->pnInfo->y(), 66);
+    QCOMPARE(form.Panel4->lvSmartData->y(), 66 + 90);
+    // Wider, the four fit in one row and everything below moves up; narrower, they wrap again.
+    form.resize(1000, 550);
+    QTRY_COMPARE(at(3), at(0) + QPoint(450, 0));
+    QTRY_COMPARE(form.Panel4->pnInfo->y(), 34);
+    QCOMPARE(form.Panel4->lvSmartData->y(), 34 + 90);
+    QCOMPARE(form.Panel4->memoInfo->geometry().bottom(), form.Panel4->height() - 1);
+    form.resize(800, 550);
+    QTRY_COMPARE(at(3), at(0) + QPoint(0, 32));
 
     // A computer without drives: no button, the view stays hidden.
     std::vector<std::unique_ptr<TAddedComputer>> empty;
@@ -524,22 +563,22 @@ void TestMainWindow::reasonsAndAcknowledgedSectorWarning()
     EvaluateDrive(*drive);
     entry->Drives.Add(std::move(drive));
     mergeAndSelect(form, std::move(entry));
-    QTreeWidgetItem *row = form.lvSmartData->topLevelItem(1);
-    QCOMPARE(row->text(2), u"Warning"_s);
-    QCOMPARE(row->toolTip(3), u"3 sectors wait to be remapped"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 1, 2), u"Warning"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 1, 3, Qt::ToolTipRole), u"3 sectors wait to be remapped"_s);
     QCOMPARE(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
 
-    form.lvSmartData->setCurrentItem(form.lvSmartData->topLevelItem(0));
+    SetCurrentRow(form.Panel4->lvSmartData, 0);
     form.acAcknowledgeWarningUpdate();
-    QVERIFY(!form.acAcknowledgeWarning->isEnabled()); // nothing to acknowledge on an OK row
-    form.lvSmartData->setCurrentItem(row);
-    QVERIFY(form.memoInfo->toPlainText().endsWith(u"Reason: 3 sectors wait to be remapped"_s));
+    QVERIFY(!form.Panel4->acAcknowledgeWarning->isEnabled()); // nothing to acknowledge on an OK row
+    SetCurrentRow(form.Panel4->lvSmartData, 1);
+    QVERIFY(form.Panel4->memoInfo->toPlainText().endsWith(u"Reason: 3 sectors wait to be remapped"_s));
     form.acAcknowledgeWarningUpdate();
-    QVERIFY(TriggerAction(form.acAcknowledgeWarning));
-    row = form.lvSmartData->topLevelItem(1);
-    QCOMPARE(row->text(2), u"OK"_s);
-    QCOMPARE(row->toolTip(3), QString());
-    QCOMPARE(form.lvSmartData->currentItem(), row);
+    QVERIFY(TriggerAction(form.Panel4->acAcknowledgeWarning));
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 1, 2), u"OK"_s);
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 1, 3, Qt::ToolTipRole), QString());
+    QCOMPARE(form.Panel4->lvSmartData->currentIndex().row(), 1);
+    // The list holds the acknowledged drives: showing the computer again shows them.
+    QCOMPARE(Computer(form, u"PENDINGPC"_s)->Drives->Items(0).State(1), TAttributeState::Ok);
     QVERIFY(form.DriveButtons()[0].Button->palette().color(QPalette::ButtonText) != QColor(255, 0, 0));
     SetVerdictRules(TVerdictRules{});
 }
@@ -563,9 +602,10 @@ void TestMainWindow::powerOnStartsInTheFamilysUnit()
     drive->AttrRaw[0] = 121017; // minutes
     entry->Drives.Add(std::move(drive));
     mergeAndSelect(form, std::move(entry));
-    QCOMPARE(form.lvSmartData->topLevelItem(0)->text(6), u"2016"_s);
-    QVERIFY(TriggerAction(form.acPowerOnCount));
-    QVERIFY(form.lbPowerOnCount->text().contains(u"121017 hours"_s));
+    QCOMPARE(Cell(form.Panel4->lvSmartData, 0, 6), u"2016"_s);
+    QVERIFY(TriggerAction(form.Panel4->acPowerOnCount));
+    QVERIFY(form.Panel4->lbPowerOnCount->text().contains(u"121017 hours"_s));
+    form.FlushStateFile();
     QCOMPARE(ReadDiskModelFlag(DataFolder(), u"Maxtor 96147H8"_s, true), false); // the user's choice is kept
     SetVerdictRules(TVerdictRules{});
 }
@@ -589,17 +629,16 @@ void TestMainWindow::deleteComputerInformationRules()
     messages.answers = {QMessageBox::No};
     QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
     QCOMPARE(messages.shown, (QStringList{u"Atention|Do you want delete information about DEADPC?"_s}));
-    QVERIFY(form.FindItem(u"DEADPC"_s));
+    QVERIFY(form.FindItem(u"DEADPC"_s).isValid());
     QVERIFY(QFile::exists(DataFolder() + u"DEADPC.wci"_s));
 
     // The neighbour in the group takes the selection and is shown.
     messages.answers = {QMessageBox::Yes};
     QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
-    QVERIFY(!form.FindItem(u"DEADPC"_s));
+    QVERIFY(!form.FindItem(u"DEADPC"_s).isValid());
     QVERIFY(!QFile::exists(DataFolder() + u"DEADPC.wci"_s));
-    TComputerItem *neighbour = form.FindItem(u"FLAGGEDPC"_s);
-    QCOMPARE(form.SelectedItem(), neighbour);
-    QCOMPARE(form.lvComputers->selectedItems(), (QList<QTreeWidgetItem *>{neighbour}));
+    QCOMPARE(form.SelectedItem(), u"FLAGGEDPC"_s);
+    QCOMPARE(form.lvComputers->selectionModel()->selectedRows(), (QModelIndexList{form.FindItem(u"FLAGGEDPC"_s)}));
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QVERIFY(form.Panel4->isVisible());
     QCOMPARE(form.statusBar()->currentMessage(), u"FLAGGEDPC"_s);
@@ -610,9 +649,9 @@ void TestMainWindow::deleteComputerInformationRules()
     // The last of its group: nothing is selected afterwards.
     messages.answers = {QMessageBox::Yes};
     QVERIFY(ChooseFromMenuBar(form.menuBar(), form.mmCommands, command));
-    QVERIFY(!form.FindItem(u"FLAGGEDPC"_s));
-    QCOMPARE(form.SelectedItem(), nullptr);
-    QVERIFY(form.lvComputers->selectedItems().isEmpty());
+    QVERIFY(!form.FindItem(u"FLAGGEDPC"_s).isValid());
+    QCOMPARE(form.SelectedItem(), QString());
+    QVERIFY(!form.lvComputers->selectionModel()->hasSelection());
     QVERIFY(form.Panel4->isHidden());
     QVERIFY(!del->isEnabled());
 
@@ -627,19 +666,45 @@ void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
 {
     MessageRecorder messages;
     TOptions::WriteFirstRun(true);
-    TMainForm &form = start({u"GOODPC"_s, u"FLAGGEDPC"_s, u"RPCPC"_s, u"GONEPC"_s}, {u"GONEPC"_s});
+    // The checks of the first run choose credentials as every check does: the
+    // computer's own where stored, else the domain's.
+    TOptions::WriteUser(u"CORP\\watcher"_s);
+    TOptions::WriteUserP(u"domain-secret"_s);
+    WriteUserPass(DataFolder(), u"RPCPC"_s, {u"RPCPC\\admin"_s, u"own-secret"_s});
+    auto users = std::make_shared<std::map<QString, QString>>();
+    auto usersMutex = std::make_shared<std::mutex>();
+    m_names->set({u"GOODPC"_s, u"FLAGGEDPC"_s, u"RPCPC"_s, u"GONEPC"_s});
+    TMainFormParts parts = Parts(m_names, {u"GONEPC"_s});
+    parts.ReadDrives = [users, usersMutex](const QString &computer, TDriveList &list, const QString &user,
+                                           const QString &password) {
+        {
+            std::lock_guard lock(*usersMutex);
+            users->emplace(computer, user + u'/' + password);
+        }
+        return ReadRecorded(computer, list, user, password);
+    };
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    TMainForm &form = *m_form;
+    form.ShowAtStart();
     QVERIFY(waitStarted());
+    {
+        std::lock_guard lock(*usersMutex);
+        QCOMPARE(users->at(u"RPCPC"_s), u"RPCPC\\admin/own-secret"_s);
+        QCOMPARE(users->at(u"GOODPC"_s), u"CORP\\watcher/domain-secret"_s);
+        QVERIFY2(!users->contains(u"GONEPC"_s), "no answer to the ping: not read");
+    }
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(messages.shown.first(),
              u"Atenttion|This application is run first time.\r\nApplication will discover computers on network and "
              "check theirs drives.\r\nDiscover time depends on number of computers.\r\nApplication will be "
              "minimized during scan."_s);
     QVERIFY(!TOptions::ReadFirstRun());
-    QCOMPARE(form.FindItem(u"GOODPC"_s)->Group, 5);
-    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->Group, 1);
-    QCOMPARE(form.FindItem(u"RPCPC"_s)->Group, 2);
-    QCOMPARE(form.FindItem(u"GONEPC"_s)->Group, 4);
-    QCOMPARE(form.FindItem(u"FLAGGEDPC"_s)->Drives->Count(), 2);
+    QCOMPARE(GroupOf(form, u"GOODPC"_s), 5);
+    QCOMPARE(GroupOf(form, u"FLAGGEDPC"_s), 1);
+    QCOMPARE(GroupOf(form, u"RPCPC"_s), 2);
+    QCOMPARE(GroupOf(form, u"GONEPC"_s), 4);
+    QCOMPARE(Computer(form, u"FLAGGEDPC"_s)->Drives->Count(), 2);
+    form.FlushStateFile();
     QCOMPARE(ReadComputerState(DataFolder(), u"GONEPC"_s), 4);
     QCOMPARE(ReadComputerState(DataFolder(), u"FLAGGEDPC"_s), 1);
     QVERIFY(QFile::exists(DataFolder() + u"FLAGGEDPC.wci"_s));
@@ -650,7 +715,7 @@ void TestMainWindow::firstRunDiscoversChecksAndStartsTheThread()
     QVERIFY(!form.acDeleteComputerInformation->isVisible());
     // The thread was handed the window's names and checks them.
     QVERIFY(waitMerges(1));
-    QCOMPARE(form.Items().size(), 4);
+    QCOMPARE(form.Computers()->Count(), 4);
 }
 
 void TestMainWindow::firstRunWithoutComputers()
@@ -661,7 +726,7 @@ void TestMainWindow::firstRunWithoutComputers()
     QVERIFY(waitStarted());
     QCOMPARE(messages.shown.size(), 2);
     QCOMPARE(messages.shown.at(1), u"Atenttion|There is no computers! Enable NetworkNeigborhood!"_s);
-    QVERIFY(form.Items().isEmpty());
+    QVERIFY((form.Computers()->Count() == 0));
     QVERIFY(!TOptions::ReadFirstRun());
     QVERIFY(form.Thread());
 }
@@ -696,18 +761,77 @@ void TestMainWindow::firstRunKeepsTheWindowResponsive()
     m_form = std::make_unique<TMainForm>(std::move(parts));
     m_form->ShowAtStart();
     // The computers are listed while their first ping is still waiting.
-    QTRY_VERIFY(m_form->FindItem(u"RPCPC"_s));
+    QTRY_VERIFY(m_form->FindItem(u"RPCPC"_s).isValid());
     QElapsedTimer timer;
     timer.start();
     QTest::qWait(100);
     QVERIFY2(timer.elapsed() < 2000, "the window's events were served during the ping");
     QVERIFY(!m_form->StartupDone());
-    QVERIFY2(!m_form->acRefreshStatus->isEnabled(), "no thread to ask yet");
-    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 5);
+    QVERIFY2(!m_form->TrayIcon1->acRefreshStatus->isEnabled(), "no thread to ask yet");
+    QCOMPARE(GroupOf(*m_form, u"RPCPC"_s), 5);
     *release = true;
     QVERIFY(waitStarted());
-    QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, 2);
-    QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, 5);
+    QCOMPARE(GroupOf(*m_form, u"RPCPC"_s), 2);
+    QCOMPARE(GroupOf(*m_form, u"GOODPC"_s), 5);
+}
+
+// Lists what the network says only once the test lets it answer.
+class HeldEnumerator final : public platform::TNetworkEnumerator
+{
+public:
+    HeldEnumerator(std::shared_ptr<NetworkNames> names, std::shared_ptr<std::atomic<bool>> release)
+        : m_inner(std::move(names))
+        , m_release(std::move(release))
+    {
+    }
+    std::unique_ptr<platform::TNetworkEnumeration> Open(QString &error) override
+    {
+        for (int i = 0; i < 2000 && !*m_release; ++i)
+            QThread::msleep(5);
+        return m_inner.Open(error);
+    }
+
+private:
+    ScriptedEnumerator m_inner;
+    std::shared_ptr<std::atomic<bool>> m_release;
+};
+
+void TestMainWindow::storedComputersShowBeforeTheNetworkAnswers()
+{
+    StoreReadout(u"GOODPC"_s, u"OLDPC"_s);
+    WriteComputerState(DataFolder(), u"OLDPC"_s, 4);
+    WriteComputerState(DataFolder(), u"RPCPC"_s, 2);
+    m_names->set({u"GOODPC"_s, u"RPCPC"_s, u"OLDPC"_s});
+    // The thread's network is down, so that only the window's discovery brings names.
+    auto threadNames = std::make_shared<NetworkNames>();
+    threadNames->reachable = false;
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    TMainFormParts parts = Parts(m_names, {}, threadNames);
+    parts.NetworkNeigborhoodComputes1 =
+        std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<HeldEnumerator>(m_names, release));
+    m_form = std::make_unique<TMainForm>(std::move(parts));
+    QSignalSpy merged(m_form.get(), &TMainForm::discoveryMerged);
+    m_form->ShowAtStart();
+    QVERIFY(waitStarted());
+    TMainForm &form = *m_form;
+    QVERIFY(form.DiscoveryPending());
+    QCOMPARE(form.Computers()->Names(), (QStringList{u"OLDPC"_s}));
+    QCOMPARE(GroupOf(form, u"OLDPC"_s), 4);
+    QCOMPARE(Computer(form, u"OLDPC"_s)->Drives->Count(), 1);
+    // The window serves its user meanwhile.
+    Select(form, u"OLDPC"_s);
+    QVERIFY(form.Panel4->isVisible());
+    QVERIFY(waitMerges(1));
+    QCOMPARE(merged.count(), 0);
+
+    *release = true;
+    QVERIFY(merged.wait(10000));
+    QVERIFY(!form.DiscoveryPending());
+    QCOMPARE(form.Computers()->Count(), 3);
+    QCOMPARE(GroupOf(form, u"RPCPC"_s), 2); // its stored state
+    QCOMPARE(GroupOf(form, u"GOODPC"_s), 5);
+    QCOMPARE(form.SelectedItem(), u"OLDPC"_s); // the selection stays
+    QVERIFY(form.Panel4->isVisible());
 }
 
 void TestMainWindow::placementAndColumnsAreKept()
@@ -718,10 +842,10 @@ void TestMainWindow::placementAndColumnsAreKept()
         QCOMPARE(form.pos(), QPoint(100, 100));
         QCOMPARE(form.size(), QSize(800, 550));
         QCOMPARE(form.lvComputers->header()->sectionSize(0), 150);
-        QCOMPARE(form.lvSmartData->header()->sectionSize(3), 50);
+        QCOMPARE(form.Panel4->lvSmartData->header()->sectionSize(3), 50);
         form.move(140, 120);
         form.resize(900, 640);
-        form.lvSmartData->header()->resizeSection(1, 180);
+        form.Panel4->lvSmartData->header()->resizeSection(1, 180);
         form.lvComputers->header()->resizeSection(0, 210);
         form.close();
         m_form.reset();
@@ -735,8 +859,8 @@ void TestMainWindow::placementAndColumnsAreKept()
     QVERIFY(waitStarted());
     QCOMPARE(again.pos(), QPoint(140, 120));
     QCOMPARE(again.size(), QSize(900, 640));
-    QCOMPARE(again.lvSmartData->header()->sectionSize(1), 180);
-    QCOMPARE(again.lvSmartData->header()->sectionSize(3), 50);
+    QCOMPARE(again.Panel4->lvSmartData->header()->sectionSize(1), 180);
+    QCOMPARE(again.Panel4->lvSmartData->header()->sectionSize(3), 50);
     QCOMPARE(again.lvComputers->header()->sectionSize(0), 210);
 }
 
@@ -792,12 +916,15 @@ void TestMainWindow::menuCommandsOpenTheirDialogs()
     WhenModal<TfrmOptions2>(
         [](TfrmOptions2 *dialog) {
             dialog->edDomainName->setText(u"CORP\\watcher"_s);
+            dialog->seChecksAtOnce->setValue(3);
             dialog->btnSave->click();
         },
         &opened);
     QVERIFY(ChooseFromMenuBar(bar, form.mmCommands, u"Options"_s));
     QVERIFY(opened);
     QCOMPARE(TOptions::ReadUser(), u"CORP\\watcher"_s);
+    // The running thread checks that many at once from its next cycle on.
+    QCOMPARE(form.Thread()->ChecksAtOnce(), 3);
     QCOMPARE(messages.shown, (QStringList{u"Attention|Settings have been changed!\r\nPlease, run application again"_s}));
 
     // Help and Contact open one page each; About shows its box until Close.
@@ -827,7 +954,7 @@ void TestMainWindow::contextMenuEditsTheSelectedComputersCredentials()
     QVERIFY(form.acOverwriteUserPass->isEnabled());
 
     // A right click on the computer opens the list's menu there.
-    const QPoint at = form.lvComputers->visualItemRect(form.FindItem(u"RPCPC"_s)).center();
+    const QPoint at = form.lvComputers->visualRect(form.FindItem(u"RPCPC"_s)).center();
     QContextMenuEvent click(QContextMenuEvent::Mouse, at, form.lvComputers->viewport()->mapToGlobal(at));
     QApplication::sendEvent(form.lvComputers->viewport(), &click);
     bool opened = false;
@@ -859,13 +986,13 @@ void TestMainWindow::selectionSurvivesACycleThatDropsAndAddsTheComputer()
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     const int merged = form.MergeCount();
     QVERIFY(waitMerges(merged + 1));
-    TComputerItem *item = form.FindItem(u"OLDPC"_s);
-    QVERIFY(item);
-    QCOMPARE(form.SelectedItem(), item);
-    QCOMPARE(form.lvComputers->selectedItems(), (QList<QTreeWidgetItem *>{item}));
+    const QModelIndex item = form.FindItem(u"OLDPC"_s);
+    QVERIFY(item.isValid());
+    QCOMPARE(form.SelectedItem(), u"OLDPC"_s);
+    QCOMPARE(form.lvComputers->selectionModel()->selectedRows(), (QModelIndexList{item}));
     QCOMPARE(form.DriveButtons().size(), std::size_t{2});
     QVERIFY(form.Panel4->isVisible());
-    QVERIFY(form.lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
+    QVERIFY(form.Panel4->lbManufacturerModelInfo->text().contains(u"VM-DISK 1000"_s));
     QVERIFY(form.acDeleteComputerInformation->isEnabled());
 }
 
@@ -905,8 +1032,8 @@ void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread()
     QStringList atStartup;
     m_form = std::make_unique<TMainForm>(std::move(parts));
     connect(m_form.get(), &TMainForm::startupDone, this, [&] {
-        for (TComputerItem *item : m_form->Items())
-            atStartup.append(item->Caption().toUpper());
+        for (const QString &name : m_form->Computers()->Names())
+            atStartup.append(name.toUpper());
     });
     m_form->ShowAtStart();
     QVERIFY(waitStarted());
@@ -914,13 +1041,13 @@ void TestMainWindow::ipRangesAreWalkedByTheWindowAndTheThread()
     QCOMPARE(atStartup, (QStringList{u"GOODPC"_s, u"RPCPC"_s}));
     QCOMPARE(messages.shown.size(), firstRun ? 1 : 0); // no "There is no computers!"
     if (firstRun)
-        QCOMPARE(m_form->FindItem(u"RPCPC"_s)->Group, int(StateRpcUnavailable));
+        QCOMPARE(GroupOf(*m_form, u"RPCPC"_s), int(StateRpcUnavailable));
 
     QVERIFY(waitMerges(1));
-    QVERIFY(m_form->FindItem(u"NOSMARTPC"_s));
-    QCOMPARE(m_form->FindItem(u"NOSMARTPC"_s)->Group, int(StateSmartNotSupported));
-    QCOMPARE(m_form->FindItem(u"GOODPC"_s)->Group, int(StateGood));
-    QCOMPARE(m_form->Items().size(), 3);
+    QVERIFY(m_form->FindItem(u"NOSMARTPC"_s).isValid());
+    QCOMPARE(GroupOf(*m_form, u"NOSMARTPC"_s), int(StateSmartNotSupported));
+    QCOMPARE(GroupOf(*m_form, u"GOODPC"_s), int(StateGood));
+    QCOMPARE(m_form->Computers()->Count(), 3);
 }
 
 void TestMainWindow::unreadableRangeIsReportedAndTheThreadGoesOn()
@@ -944,7 +1071,7 @@ void TestMainWindow::unreadableRangeIsReportedAndTheThreadGoesOn()
     QVERIFY2(messages.shown.first().contains(u"10.99.0.x"_s), qPrintable(messages.shown.first()));
     // The thread's cycle fails on the same range and still ends with a batch.
     QVERIFY(waitMerges(1));
-    QVERIFY(m_form->Items().isEmpty());
+    QVERIFY((m_form->Computers()->Count() == 0));
     QVERIFY(m_form->Thread());
 }
 
@@ -959,25 +1086,25 @@ void TestMainWindow::trayMenuShowsChecksNowAndExits()
     form.ShowAtStart();
     QVERIFY(waitMerges(1));
     QVERIFY(!form.isVisible());
-    QCOMPARE(form.TrayIcon1->contextMenu(), form.pmTrayIcon);
-    QCOMPARE(MenuTexts(form.pmTrayIcon), (QStringList{u"Show"_s, u"Refresh status"_s, u"-"_s, u"Exit"_s}));
+    QCOMPARE(form.TrayIcon1->contextMenu(), form.TrayIcon1->pmTrayIcon);
+    QCOMPARE(MenuTexts(form.TrayIcon1->pmTrayIcon), (QStringList{u"Show"_s, u"Refresh status"_s, u"-"_s, u"Exit"_s}));
 
     const QPoint corner(200, 200);
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Show"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Show"_s));
     QVERIFY(form.isVisible());
     QVERIFY(!form.isMinimized());
 
     // The interval is half an hour: only the command makes the thread check again now.
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Refresh status"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Refresh status"_s));
     QVERIFY(waitMerges(2));
 
     QSignalSpy closed(&form, &TMainForm::formClosed);
     form.ApplicationEvents1Minimize();
     QVERIFY(!form.isVisible());
-    form.pmTrayIcon->popup(corner);
-    QVERIFY(ClickMenuItem(form.pmTrayIcon, u"Exit"_s));
+    form.TrayIcon1->pmTrayIcon->popup(corner);
+    QVERIFY(ClickMenuItem(form.TrayIcon1->pmTrayIcon, u"Exit"_s));
     QCOMPARE(closed.count(), 1);
     QVERIFY(!form.TrayIcon1->isVisible());
 }

@@ -5,6 +5,9 @@
 // right, kept current by the refresh thread's batches.
 
 #include "AttrInfo.h"
+#include "ComputerListModel.h"
+#include "DriveView.h"
+#include "StateStore.h"
 #include "UserPassForm.h"
 
 #include "discovery/Computers.h"
@@ -12,12 +15,10 @@
 #include "discovery/ThisComputer.h"
 #include "refresh/ComputerCheck.h"
 #include "refresh/RefreshThread.h"
-#include "refresh/StateFile.h"
 
 #include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
-#include <QTreeWidgetItem>
 
 #include <array>
 #include <atomic>
@@ -27,16 +28,12 @@
 #include <vector>
 
 class QAction;
-class QButtonGroup;
-class QFrame;
-class QLabel;
 class QMenu;
-class QPlainTextEdit;
-class QSystemTrayIcon;
-class QToolButton;
-class QTreeWidget;
+class QTreeView;
 
 namespace valmora {
+
+class TTrayIcon;
 
 // The window's parts that touch the world, replaceable in tests.
 struct TMainFormParts
@@ -55,27 +52,6 @@ struct TMainFormParts
     static TMainFormParts System();
 };
 
-// One computer of the list: its caption is the name, its group the state code.
-class TComputerItem final : public QTreeWidgetItem
-{
-public:
-    explicit TComputerItem(const QString &caption);
-
-    QString Caption() const { return text(0); }
-    int Group = 5;
-    int ImageIndex = 0;
-    std::unique_ptr<TDriveList> Drives;
-};
-
-// 35 degrees in scale 0 is "35°C", in scale 1 "95°F"; any other scale gives "".
-QString FormatTemperature(int value, int scale);
-// The list's order: ASCII letters without regard to case, other characters by code.
-int CompareComputerCaptions(const QString &left, const QString &right);
-
-// A window placement (the frame's rectangle) moved and shrunk so that it lies
-// within the available area of its screen; one that fits stays as it is.
-QRect FitToScreen(const QRect &frame, const QRect &available);
-
 class TMainForm final : public QMainWindow
 {
     Q_OBJECT
@@ -90,18 +66,21 @@ public:
     void BringToFront();
 
     QString DataFolder() const;
-    TDriveList *SelectedDrives() const;
-    TComputerItem *SelectedItem() const;
-    TComputerItem *FindItem(const QString &caption) const;
-    QList<TComputerItem *> Items() const;
-    QTreeWidgetItem *GroupItem(int group) const { return m_groups.at(static_cast<std::size_t>(group - 1)); }
-    QIcon ComputerImage(int index) const { return m_images.at(static_cast<std::size_t>(index ? 1 : 0)); }
+    TComputerListModel *Computers() const { return m_computers; }
+    // The computer of that name in the list; invalid when it holds none.
+    QModelIndex FindItem(const QString &caption) const { return m_computers->Find(caption); }
+    // The selected computer's name; empty when none is selected.
+    QString SelectedItem() const { return m_selected; }
+    QIcon ComputerImage(int index) const { return m_computers->Image(index != 0); }
     int ListSearchKind() const { return m_listSearchKind; }
     bool StartupDone() const { return m_startupDone; }
+    // The network's answers at a later start have not been merged yet.
+    bool DiscoveryPending() const { return m_discoveryPending; }
     int MergeCount() const { return m_mergeCount; }
     TRefreshThread *Thread() const { return RefreshThread.get(); }
-    // Returns when the merges' state-file writes are on disk.
-    void FlushStateFile() { m_stateWriter.Drain(); }
+    // Returns when the window's state-file writes are on disk.
+    void FlushStateFile() { m_state.Flush(); }
+    const std::vector<TDriveView::TDriveButton> &DriveButtons() const { return Panel4->DriveButtons(); }
 
     // The list rebuild from the window's source, the state file and the information files.
     void acRefreshExecute();
@@ -113,44 +92,23 @@ public:
 
     void acDeleteComputerInformationUpdate();
     void acDeleteComputerInformationExecute();
-    void acPowerOnCountExecute();
-    // Moves the shown drive's baseline to the selected attribute's count.
-    void acAcknowledgeWarningExecute();
-    void acAcknowledgeWarningUpdate();
+    void acAcknowledgeWarningUpdate() { Panel4->acAcknowledgeWarningUpdate(); }
     void UpdateActions();
-
-    void ShowComputerDrives(TDriveList *list);
-    void ShowDrive(int buttonIndex);
-    void ClearDriveView();
-    void ClearDriveLabels();
-    void Panel4Resize();
-    void lvSmartDataChanging(QTreeWidgetItem *row);
 
     void ApplicationEvents1Minimize();
     void TrayIcon1DblClick();
     void LoadWindowPlacement();
     void SaveWindowPlacement();
 
-    // Components, named as the window's design names them.
-    QTreeWidget *lvComputers = nullptr;
+    // Components, named as the window's design names them; the drive view
+    // (Panel4) holds the drive buttons, labels, attribute table and note.
+    QTreeView *lvComputers = nullptr;
     QWidget *Panel3 = nullptr;
-    QWidget *Panel4 = nullptr;
-    QFrame *pnDrive = nullptr;
-    QWidget *pnInfo = nullptr;
-    QLabel *lbManufacturerModelInfo = nullptr;
-    QLabel *lbDriveSize = nullptr;
-    QLabel *lbTemperature = nullptr;
-    QLabel *lbLastReadoutDate = nullptr;
-    QLabel *lbPowerOnCount = nullptr;
-    QToolButton *btnPowerOnCount = nullptr;
-    QTreeWidget *lvSmartData = nullptr;
-    QPlainTextEdit *memoInfo = nullptr;
-    QSystemTrayIcon *TrayIcon1 = nullptr;
+    TDriveView *Panel4 = nullptr;
+    TTrayIcon *TrayIcon1 = nullptr;
     QMenu *mmCommands = nullptr;
     QMenu *mmHelp = nullptr;
     QMenu *pmComputers = nullptr;
-    QMenu *pmSmartData = nullptr;
-    QMenu *pmTrayIcon = nullptr;
     QAction *acDeleteComputerInformation = nullptr;
     QAction *acOptions = nullptr;
     QAction *acExit = nullptr;
@@ -158,34 +116,14 @@ public:
     QAction *acContact = nullptr;
     QAction *acAbout = nullptr;
     QAction *acRefresh = nullptr;
-    QAction *acPowerOnCount = nullptr;
-    QAction *acAcknowledgeWarning = nullptr;
     TacOverwriteUserPass *acOverwriteUserPass = nullptr;
-    // The notification area's menu.
-    QAction *acShowWindow = nullptr;
-    QAction *acRefreshStatus = nullptr;
-
-    struct TDriveButton
-    {
-        QPointer<QToolButton> Button;
-        const TDriveInformation *Drive = nullptr;
-    };
-    const std::vector<TDriveButton> &DriveButtons() const { return m_driveButtons; }
-    bool DescriptionsReady = false;
-    QString CurrentModel;
-    std::int32_t PowerOnRaw = 0;
-    std::int32_t PowerCycleCount = 0;
-    // Whether the drive shown has attribute 9 (power-on time) and 12 (power cycles).
-    bool HasPowerOn = false;
-    bool HasPowerCycles = false;
-    // The shown drive's family counts power-on time in minutes: where the
-    // hours/minutes choice starts until the user sets it for the model.
-    bool PowerOnInMinutesByFamily = false;
 
 signals:
     // After every merge of a batch and after the start (list built, thread running).
     void cycleMerged();
     void startupDone();
+    // The network's answers at a later start joined the list.
+    void discoveryMerged();
     // The window was closed: the program ends.
     void formClosed();
 
@@ -193,7 +131,6 @@ protected:
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void PrepareWindow();
@@ -202,53 +139,58 @@ private:
     TNNBase *chooseSource(int searchKind);
     void startFirstRun(TNNBase *source);
     void firstRunRefreshed(TNNBase *source, bool refreshed);
-    void firstRunChecked(const QString &caption, const QString &host, std::shared_ptr<TDriveList> drives, int group,
-                         const QString &error);
+    void firstRunChecked(const QString &name, int state, const TSharedDrives &drives);
     void finishFirstRun(TNNBase *source);
     void startRefreshThread(TNNBase *source);
+    // Lists the computers of the network source's stored readouts, without asking the network.
+    void showStoredComputers();
+    // Asks the network off the window's thread; discoveryAnswered merges the answers.
+    void startDiscovery();
+    void discoveryAnswered(const QStringList &names);
+    static QStringList sourceNames(const TNNBase &source);
+    // The computers with their stored states and readouts.
+    std::vector<TComputerRow> storedRows(const QStringList &captions);
     void formDestroy();
     void lvComputersSelectItem();
-    void selectItem(TComputerItem *item);
+    void selectItem(const QString &caption);
     void unselectItem();
-    void BuildDriveButtons(TDriveList &list);
-    void freeDriveButtons();
-    void showPowerOnCount(std::int32_t hours);
-    // The note below the table back to the window colour, and empty.
-    void resetNote();
-    // Keeps the window, and its minimum size, within the screen it is on.
-    void fitToScreen();
+    // Shows the computer's drives in the drive view; the view is emptied when the list does not hold it.
+    void showComputerDrives(const QString &caption);
+    void clearDriveView();
     // Selects and shows the computer of that name when the list holds it.
     void reselect(const QString &caption);
-    void placeItem(TComputerItem *item, int group);
-    void removeItem(TComputerItem *item);
+    // Selection changes that the window makes itself are not the user's.
+    void setCurrentQuietly(const QModelIndex &index);
+    void putQuietly(TComputerRow row);
+    void resetQuietly(std::vector<TComputerRow> rows);
+    void removeItem(const QString &caption);
     void clearList();
     // Loads the computer's information file when it exists; false when it could not be read (logged).
     bool loadInformationFile(TDriveList &list, const QString &caption, bool evaluate);
-    void addCheckedDrives(TComputerItem *item, TAddedComputer &entry);
-    void applySuspectTest(TComputerItem *item);
+    // The row a checked computer gives: its drives, or the stored ones when it gave none, and the cross.
+    TComputerRow checkedRow(const QString &caption, TAddedComputer &entry, bool cross);
     void loadColumns();
     void saveColumns();
 
     TMainFormParts m_parts;
     std::unique_ptr<TSMARTAttrDecription> AttrDescriptions;
     std::unique_ptr<TRefreshThread> RefreshThread;
-    std::array<QTreeWidgetItem *, 5> m_groups{};
-    std::array<QIcon, 2> m_images;
-    std::vector<TDriveButton> m_driveButtons;
-    QButtonGroup *m_driveButtonGroup = nullptr;
-    TComputerItem *m_selected = nullptr;
-    TDriveList *m_shownDrives = nullptr;
-    int m_shownDrive = -1; // index of the shown drive in m_shownDrives
+    TStateStore m_state;
+    TComputerListModel *m_computers = nullptr;
+    QString m_selected;
+    // Whose drives the view shows: the selected computer, or the current one during a merge.
+    QString m_shown;
     int m_listSearchKind = 0;
     int m_mergeCount = 0;
     bool m_merging = false;
     bool m_startupDone = false;
+    bool m_discoveryPending = false;
     bool m_startMinimized = false;
     bool m_destroyed = false;
     TCheckedComputers m_pending; // entries a failed merge left for the next one
-    TStateFileWriter m_stateWriter; // the merges' writes; drained before any other access
 
-    // The first-run discovery's worker and its stop switch.
+    // The worker of the first run's discovery and checks, or of a later
+    // start's network discovery, and its stop switch.
     std::atomic<bool> StopDiscovery{false};
     std::thread m_discovery;
 };
