@@ -3,6 +3,7 @@
 // with every body encrypted.
 
 #include "TestSupport.h"
+#include "TestCertificate.h"
 #include "WinRmTestEndpoint.h"
 #include "WinRmTestRealm.h"
 
@@ -567,18 +568,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_dir = std::make_unique<QTemporaryDir>();
-        const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
-        if (openssl.isEmpty()) {
-            s_why = u"the openssl program is not installed"_s;
-            return;
-        }
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(openssl, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-keyout"_s, key(),
-                          u"-out"_s, cert(), u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=localhost"_s, u"-addext"_s,
-                          u"subjectAltName=DNS:localhost"_s});
-        if (!p.waitForFinished(30000) || p.exitCode() != 0)
-            s_why = u"no test certificate: "_s + QString::fromLocal8Bit(p.readAll());
+        s_why = valmora::test::MakeSelfSignedCertificate(s_dir->path(), u"cert"_s, u"localhost"_s);
     }
     static void TearDownTestSuite() { s_dir.reset(); }
     void SetUp() override
@@ -587,7 +577,7 @@ protected:
             GTEST_SKIP() << s_why.toStdString();
     }
     static QString cert() { return s_dir->path() + u"/cert.pem"_s; }
-    static QString key() { return s_dir->path() + u"/key.pem"_s; }
+    static QString key() { return s_dir->path() + u"/cert-key.pem"_s; }
 
     static inline std::unique_ptr<QTemporaryDir> s_dir;
     static inline QString s_why;
