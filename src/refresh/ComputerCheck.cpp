@@ -50,13 +50,19 @@ int StateFromReadResult(int result)
 
 namespace {
 
-// The state file keeps the last reason of every computer; a reader's reason is
-// logged only when it is new for the computer, so a computer that fails the
-// same way every cycle writes one entry, not one per cycle.
-// Its time is when the computer first failed that way.
+// The state file keeps the last reason of every computer that was read; a
+// reader's reason is logged only when it is new for the computer, so a
+// computer that fails the same way every cycle writes one entry, not one per
+// cycle. Its time is when the computer first failed that way.
 void keepReason(const QString &dataFolder, TAddedComputer &entry, const QString &readReason)
 {
     entry.Reason = entry.Reason.simplified(); // as the state file keeps it
+    if (entry.State == StateUnavailable) {
+        // Not a failed read: the stored reason of the last reading stays, and
+        // a computer that is merely switched off adds nothing to the file.
+        entry.ReasonTime = Now();
+        return;
+    }
     const TComputerReason last = ReadComputerReason(dataFolder, entry.Name);
     if (entry.Reason == last.Text && !entry.Reason.isEmpty()) {
         entry.ReasonTime = last.Time;

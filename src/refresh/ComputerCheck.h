@@ -139,9 +139,10 @@ QString CheckedHostName(const QString &name);
 // ".wci" (an empty list to the "!" side file, so the last good readout stays).
 // Any failure is logged with place 2001 and gives state 4.
 // The computer's Reason says why it is not Good (the reader's reason, no echo
-// reply, the flagged drives, the failure); it is stored beside the computer's
-// state in the state file, and a reader's reason is logged (place 2002) only
-// when it differs from the one stored for the computer.
+// reply, the flagged drives, the failure). The reason of a reading is stored
+// beside the computer's state in the state file (a Good one clears it; an
+// unavailable computer leaves it as it was), and a reader's reason is logged
+// (place 2002) only when it differs from the one stored for the computer.
 void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment);
 // The same check, its computer returned.
 std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckEnvironment &environment);

@@ -36,8 +36,8 @@ QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &comp
 // cycle); later entries for the same computer win.
 void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states);
 
-// Why a computer was last found not Good, kept in its section beside "State"
-// ("Reason" and "ReasonTime"), so the window can tell it after a restart.
+// Why the last reading of a computer was not Good, kept in its section beside
+// "State" ("Reason" and "ReasonTime"), so the window can tell it after a restart.
 struct TComputerReason
 {
     QString Text;     // empty: nothing to tell

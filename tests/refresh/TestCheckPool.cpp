@@ -198,6 +198,7 @@ TEST(CheckPool, ReasonsTravelWithTheComputerAndAreLoggedOncePerChange)
     EXPECT_EQ(stored.Time, firstSeen);
     EXPECT_EQ(ReadComputerState(folder, u"pc-1"_s), StateRpcUnavailable);
     EXPECT_TRUE(ReadComputerReason(folder, u"good-0"_s).Text.isEmpty());
+    EXPECT_TRUE(ReadComputerReason(folder, u"silentpc-0"_s).Text.isEmpty()) << "no reading, nothing stored";
 
     // A new reason is logged again; a Good reading clears the stored one.
     refusal = u"media (Win32_PhysicalMedia of root\\CIMV2): HTTP 401 from http://pc:5985/wsman: user CORP\\admin was refused"_s;
