@@ -21,18 +21,8 @@ namespace valmora::cli {
 // for each computer, from recordings when a folder is given.
 TReadDrives RecordingAwareReader(const QString &recordings)
 {
-    return [recordings](const QString &computer, TDriveList &list, const QString &user, const QString &password) {
-        try {
-            const auto provider = platform::ChooseWmiProvider(ServerName(computer), recordings);
-            return ReadComputerDrives(*provider, computer, list, user, password);
-        } catch (const std::exception &) {
-            // No provider for this computer: it cannot be read, as for any
-            // failure of the first stage.
-            list.ClearDrives();
-            list.ComputerName = computer;
-            return kReadNoCimv2;
-        }
-    };
+    return [recordings](const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                        QString *reason) { return ReadComputerDrives(computer, list, user, password, reason, recordings); };
 }
 
 // Prints the checked computers, each with its state and drives; the exit code
@@ -48,9 +38,12 @@ int PrintCheckedComputers(const TCheckedComputers &checked, bool json)
             object.insert(u"Name"_s, entry->Name);
             object.insert(u"State"_s, entry->State);
             object.insert(u"StateText"_s, ComputerStateText(entry->State));
+            object.insert(u"Error"_s, entry->Reason.isEmpty() ? QJsonValue() : QJsonValue(entry->Reason));
             computers.append(object);
         } else {
             Print(u"%1: %2\n"_s.arg(entry->Name, ComputerStateText(entry->State)));
+            if (!entry->Reason.isEmpty())
+                Print(u"Reason: %1\n"_s.arg(entry->Reason));
             if (entry->Drives.Count() > 0)
                 Print(DriveListText(entry->Drives));
         }

@@ -5,6 +5,7 @@
 
 #include "drivedata/WmiDriveReader.h"
 #include "platform/WmiProviders.h"
+#include "refresh/ComputerCheck.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -34,21 +35,20 @@ int run(const QStringList &arguments)
     const QString recordings =
         args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s) : platform::RecordingsFolderFromEnvironment();
     TDriveList list;
-    int result = kReadNoCimv2;
-    try {
-        const auto provider = platform::ChooseWmiProvider(ServerName(computer), recordings);
-        result = ReadComputerDrives(*provider, computer, list, args.value(u"user"_s), args.value(u"password"_s));
-    } catch (const std::exception &e) {
-        PrintError(QString::fromLocal8Bit(e.what()));
-        return ExitUsage;
-    }
+    QString reason;
+    const int result =
+        ReadComputerDrives(computer, list, args.value(u"user"_s), args.value(u"password"_s), &reason, recordings);
+    reason = ReadingReason(result, list, reason);
     if (args.has(u"json"_s)) {
         QJsonObject json = DriveListJson(list);
         json.remove(u"ReadoutTime"_s);
         json.insert(u"Result"_s, result);
+        json.insert(u"Error"_s, reason.isEmpty() ? QJsonValue() : QJsonValue(reason));
         PrintJson(json);
     } else {
         Print(u"Result: %1 (%2)\n"_s.arg(result).arg(ReadResultText(result)));
+        if (!reason.isEmpty())
+            Print(u"Reason: %1\n"_s.arg(reason));
         Print(DriveListText(list));
     }
     return result == kReadGood ? ExitOk : ExitFlagged;

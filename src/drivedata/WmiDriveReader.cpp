@@ -166,8 +166,11 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             *reason = reasons.join(u"; "_s);
         return code;
     };
-    const auto stopped = [&](const QString &stage, const std::exception &e) {
-        reasons.append(stage + u": "_s + QString::fromUtf8(e.what()));
+    // The stage in the reader's words, then the class and namespace it asked,
+    // so the reason says what to look at on the computer.
+    const auto stopped = [&](const QString &stage, const QString &nameSpace, const QString &className,
+                             const std::exception &e) {
+        reasons.append(u"%1 (%2 of %3): %4"_s.arg(stage, className, nameSpace, QString::fromUtf8(e.what())));
     };
 
     // Stage A: serial numbers, as lines "tag=serial".
@@ -182,7 +185,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             }
         }
     } catch (const std::exception &e) {
-        stopped(u"Win32_PhysicalMedia"_s, e);
+        stopped(u"media"_s, kCimv2, u"Win32_PhysicalMedia"_s, e);
         return give(kReadNoCimv2);
     }
 
@@ -223,7 +226,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             list.Add(std::move(d));
         }
     } catch (const std::exception &e) {
-        stopped(u"Win32_DiskDrive"_s, e);
+        stopped(u"inventory"_s, kCimv2, u"Win32_DiskDrive"_s, e);
         return give(kReadNoCimv2);
     }
     serials.clear();
@@ -250,7 +253,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             DecodeAttributeData(*drive, block);
         }
     } catch (const std::exception &e) {
-        stopped(u"MSStorageDriver_FailurePredictData"_s, e);
+        stopped(u"S.M.A.R.T. data"_s, kWmi, u"MSStorageDriver_FailurePredictData"_s, e);
         return give(result);
     }
 
@@ -267,7 +270,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
             DecodeThresholdData(*drive, block);
         }
     } catch (const std::exception &e) {
-        stopped(u"MSStorageDriver_FailurePredictThresholds"_s, e);
+        stopped(u"thresholds"_s, kWmi, u"MSStorageDriver_FailurePredictThresholds"_s, e);
         // The thresholds that did arrive are still judged: a drive already
         // known to fail must not pass as healthy because a later drive's
         // thresholds could not be read. The readout time stays where it was.
@@ -299,14 +302,19 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
     return give(result);
 }
 
-int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password)
+int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                       QString *reason, const QString &recordingsFolder)
 {
     try {
-        const auto provider = platform::ChooseWmiProvider(ServerName(computer));
-        return ReadComputerDrives(*provider, computer, list, user, password);
-    } catch (const std::exception &) {
+        const auto provider = platform::ChooseWmiProvider(ServerName(computer), recordingsFolder);
+        return ReadComputerDrives(*provider, computer, list, user, password, reason);
+    } catch (const std::exception &e) {
+        // No provider answers for this computer: it cannot be read, as for any
+        // failure of the first stage.
         list.ClearDrives();
         list.ComputerName = computer;
+        if (reason)
+            *reason = u"no way to reach %1: %2"_s.arg(ServerName(computer), QString::fromUtf8(e.what()));
         return kReadNoCimv2;
     }
 }

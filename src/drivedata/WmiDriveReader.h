@@ -7,6 +7,7 @@
 
 #include "drivedata/SmartTypes.h"
 #include "platform/Wmi.h"
+#include "platform/WmiProviders.h"
 
 #include <QString>
 
@@ -31,8 +32,11 @@ QString ReadResultText(int result);
 // stopped and whether the list of drives was cut; empty when neither.
 int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
                        const QString &password, QString *reason = nullptr);
-// The same through the provider that answers for this computer (see ChooseWmiProvider).
-int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password);
+// The same through the provider that answers for this computer (see
+// ChooseWmiProvider: the recordings of the folder when one is given).
+int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                       QString *reason = nullptr,
+                       const QString &recordingsFolder = platform::RecordingsFolderFromEnvironment());
 
 // The computer name without a leading "\\".
 QString ServerName(const QString &computer);

@@ -26,6 +26,8 @@ inline constexpr int WriteDriveModelFlag = 1007;
 // goes on without its drives).
 inline constexpr int ReadInformationFile = 1008;
 inline constexpr int CheckComputer = 2001;
+// A computer could not be read (or only in part), told once per new reason.
+inline constexpr int ReadComputerDrives = 2002;
 inline constexpr int ReadCredentials = 2003;
 // This computer's provider could not read a drive's S.M.A.R.T. sectors.
 inline constexpr int ReadLocalDrive = 2004;

@@ -75,7 +75,8 @@ void checkStatus(const TWinRmReply &reply, const QString &endpoint, const char *
         } catch (const EWmiError &) {
         }
         if (isFault)
-            throw EWmiError(u"%1 on %2 failed: %3"_s.arg(QString::fromLatin1(what), endpoint, fault.Message()));
+            throw EWmiError(u"WMI fault from %1 in answer to %2: %3"_s.arg(endpoint, QString::fromLatin1(what),
+                                                                            fault.Message()));
     }
     throw EWmiError(u"%1 on %2 failed: HTTP status %3"_s.arg(QString::fromLatin1(what), endpoint).arg(reply.status));
 }
@@ -115,7 +116,7 @@ public:
         m_query = wql;
         m_clock.start();
         const QString id = NewMessageId();
-        const TWinRmReply reply = m_session->Exchange(BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits));
+        const TWinRmReply reply = exchange("Enumerate", BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits));
         checkStatus(reply, m_session->Endpoint(), "Enumerate");
         take(ParseEnumerationResponse(reply.soap, QString::fromUtf16(action::EnumerateResponse), id));
     }
@@ -135,8 +136,7 @@ public:
                 throw EWmiError(u"%1 does not end \"%2\" within %3 s"_s.arg(m_session->Endpoint(), m_query)
                                     .arg(m_bounds.maxQueryMs / 1000.0));
             const QString id = NewMessageId();
-            const TWinRmReply reply =
-                m_session->Exchange(BuildPull(m_session->Endpoint(), m_uri, m_context, id, m_limits));
+            const TWinRmReply reply = exchange("Pull", BuildPull(m_session->Endpoint(), m_uri, m_context, id, m_limits));
             checkStatus(reply, m_session->Endpoint(), "Pull");
             take(ParseEnumerationResponse(reply.soap, QString::fromUtf16(action::PullResponse), id));
         }
@@ -146,6 +146,16 @@ public:
     }
 
 private:
+    // A transport failure names the request it was waiting for.
+    TWinRmReply exchange(const char *what, const QByteArray &soap)
+    {
+        try {
+            return m_session->Exchange(soap);
+        } catch (const EWmiError &e) {
+            throw EWmiError(u"%1 (during %2)"_s.arg(e.message(), QString::fromLatin1(what)));
+        }
+    }
+
     void take(TEnumerationPage page)
     {
         m_received += static_cast<qint64>(page.items.size());

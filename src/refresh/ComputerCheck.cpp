@@ -1,6 +1,11 @@
 #include "ComputerCheck.h"
 
+#include "StateFile.h"
 #include "UserPass.h"
+
+#include "drivedata/WmiDriveReader.h"
+#include "foundation/DateTime.h"
+#include "foundation/Exception.h"
 
 #include "discovery/ComputerNameCheck.h"
 #include "foundation/LogSystem.h"
@@ -43,6 +48,35 @@ int StateFromReadResult(int result)
     }
 }
 
+namespace {
+
+// The state file keeps the last reason of every computer that was read; a
+// reader's reason is logged only when it is new for the computer, so a
+// computer that fails the same way every cycle writes one entry, not one per
+// cycle. Its time is when the computer first failed that way.
+void keepReason(const QString &dataFolder, TAddedComputer &entry, const QString &readReason)
+{
+    entry.Reason = entry.Reason.simplified(); // as the state file keeps it
+    if (entry.State == StateUnavailable) {
+        // Not a failed read: the stored reason of the last reading stays, and
+        // a computer that is merely switched off adds nothing to the file.
+        entry.ReasonTime = Now();
+        return;
+    }
+    const TComputerReason last = ReadComputerReason(dataFolder, entry.Name);
+    if (entry.Reason == last.Text && !entry.Reason.isEmpty()) {
+        entry.ReasonTime = last.Time;
+        return;
+    }
+    entry.ReasonTime = entry.Reason.isEmpty() ? 0 : Now();
+    if (!readReason.isEmpty())
+        XLogSystem().LogException(u"%1: %2"_s.arg(entry.Name, readReason), LogPlace::ReadComputerDrives);
+    if (entry.Reason != last.Text)
+        WriteComputerReason(dataFolder, entry.Name, {entry.Reason, entry.ReasonTime});
+}
+
+} // namespace
+
 TComputerComparer::TComputerComparer()
     : m_collator(QLocale())
 {
@@ -75,6 +109,47 @@ bool TComputerComparer::BinarySearch(const TCheckedComputers &list, const QStrin
     return it != list.end() && CompareNames((*it)->Name, name) == 0;
 }
 
+QString FlaggedDrivesText(const TDriveList &list)
+{
+    QStringList drives;
+    for (int i = 0; i < list.Count(); ++i) {
+        const TDriveInformation &drive = list.Items(i);
+        if (!drive.IsFlagged())
+            continue;
+        QString text = drive.Model.trimmed().isEmpty() ? u"drive %1"_s.arg(i + 1) : drive.Model.trimmed();
+        if (!drive.SerialNumber.trimmed().isEmpty())
+            text += u" (serial %1)"_s.arg(drive.SerialNumber.trimmed());
+        QString why;
+        for (int slot = 0; slot < drive.UsedSlots() && why.isEmpty(); ++slot) {
+            if (drive.AttrState[static_cast<std::size_t>(slot)] == 0)
+                continue;
+            why = u"attribute %1 %2"_s.arg(drive.AttrId[static_cast<std::size_t>(slot)])
+                      .arg(AttributeStateText(drive.AttrState[static_cast<std::size_t>(slot)]));
+            if (const QString &reason = drive.AttrReason[static_cast<std::size_t>(slot)]; !reason.isEmpty())
+                why += u" ("_s + reason + u')';
+        }
+        if (why.isEmpty() && drive.PredictsFailure())
+            why = drive.DriveReason.isEmpty() ? u"the drive itself predicts its failure"_s : drive.DriveReason;
+        drives << (why.isEmpty() ? text : text + u": "_s + why);
+    }
+    if (drives.isEmpty())
+        return QString();
+    return (drives.size() == 1 ? u"flagged drive: "_s : u"%1 flagged drives: "_s.arg(drives.size()))
+           + drives.join(u"; "_s);
+}
+
+QString ReadingReason(int result, const TDriveList &list, const QString &readReason)
+{
+    QString reason = readReason;
+    if (result == kReadFlagged) {
+        const QString flagged = FlaggedDrivesText(list);
+        reason = readReason.isEmpty() ? flagged : flagged + u"; "_s + readReason;
+    }
+    if (reason.isEmpty() && result != kReadGood)
+        reason = ReadResultText(result);
+    return reason;
+}
+
 QString CheckedHostName(const QString &name)
 {
     return name.contains(u"\\\\"_s) ? name.mid(2) : name;
@@ -89,6 +164,7 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
 {
     auto added = std::make_unique<TAddedComputer>(name);
     TAddedComputer &entry = *added;
+    QString readReason; // what the reader said, the one kind of reason that is logged
     try {
         const QString host = CheckedHostName(name);
         bool pingOk = false;
@@ -100,6 +176,7 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
         ping.Ping();
         if (!pingOk) {
             entry.State = StateUnavailable;
+            entry.Reason = u"no echo reply to the ping of %1 within 5 s (switched off, or ICMP is blocked)"_s.arg(host);
         } else {
             const TUserPass own = ReadUserPass(environment.DataFolder, name);
             // The trace shows who connects, never the password; checks run at
@@ -115,14 +192,18 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
                 user.clear();
                 password.clear();
             }
-            entry.State = StateFromReadResult(environment.ReadDrives(entry.Name, entry.Drives, user, password));
+            const int result = environment.ReadDrives(entry.Name, entry.Drives, user, password, &readReason);
+            entry.State = StateFromReadResult(result);
+            entry.Reason = ReadingReason(result, entry.Drives, readReason);
         }
         XLogSystem().LogFormat(u"TRefreshThread.CheckComputer: %s"_s, {name}, 0);
         entry.Drives.SaveToFile(environment.DataFolder + host + u".wci"_s);
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::CheckComputer);
         entry.State = StateUnavailable;
+        entry.Reason = ExceptionMessage(e);
     }
+    keepReason(environment.DataFolder, entry, readReason);
     return added;
 }
 

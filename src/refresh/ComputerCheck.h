@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <type_traits>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,10 @@ public:
     QString Name;
     int State = 0;
     TDriveList Drives;
+    // Why the computer is not Good, in words (empty when it is, and when a
+    // Good reading had nothing to tell); never a password, token or body.
+    QString Reason;
+    TDateTime ReasonTime = 0; // when the check found it
 };
 
 using TCheckedComputers = std::vector<std::unique_ptr<TAddedComputer>>;
@@ -64,8 +69,44 @@ private:
     QCollator m_collator;
 };
 
-// ReadComputerDrives as the check calls it: computer name, list, user, password → 0..3.
-using TReadDrives = std::function<int(const QString &, TDriveList &, const QString &, const QString &)>;
+// ReadComputerDrives as the check calls it: computer name, list, user, password
+// and where the reason goes → 0..3. A reader that gives no reason (four
+// arguments) may stand in for one, as substitutes and older callers do.
+class TReadDrives
+{
+public:
+    using Function = std::function<int(const QString &, TDriveList &, const QString &, const QString &, QString *)>;
+
+    TReadDrives() = default;
+    template <typename F>
+        requires std::is_invocable_r_v<int, F &, const QString &, TDriveList &, const QString &, const QString &,
+                                       QString *>
+    TReadDrives(F read) // NOLINT(google-explicit-constructor): stands for the function it wraps
+        : m_read(std::move(read))
+    {
+    }
+    template <typename F>
+        requires(std::is_invocable_r_v<int, F &, const QString &, TDriveList &, const QString &, const QString &>
+                 && !std::is_invocable_r_v<int, F &, const QString &, TDriveList &, const QString &, const QString &,
+                                           QString *>)
+    TReadDrives(F read) // NOLINT(google-explicit-constructor)
+        : m_read([read = std::move(read)](const QString &computer, TDriveList &list, const QString &user,
+                                          const QString &password, QString *) mutable {
+            return read(computer, list, user, password);
+        })
+    {
+    }
+
+    int operator()(const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                   QString *reason = nullptr) const
+    {
+        return m_read(computer, list, user, password, reason);
+    }
+    explicit operator bool() const { return static_cast<bool>(m_read); }
+
+private:
+    Function m_read;
+};
 
 // What a check needs of the thread that runs it. The checks of a cycle share
 // one environment, so everything in it is used from several threads at once:
@@ -80,6 +121,13 @@ struct TCheckEnvironment
     QString LocalComputerName; // the credentials of the local computer are empty
 };
 
+// Why a readout is flagged: the flagged drives by model and serial number,
+// each with its first flagged attribute; empty when no drive is flagged.
+QString FlaggedDrivesText(const TDriveList &list);
+// A reading's reason as the user is told it: the reader's own, after the
+// flagged drives when there are any; never empty for a result other than 0.
+QString ReadingReason(int result, const TDriveList &list, const QString &readReason);
+
 // The host a computer name stands for ("\\\\PC1" → "PC1"): its readout is
 // DataFolder + host + ".wci".
 QString CheckedHostName(const QString &name);
@@ -90,6 +138,11 @@ QString CheckedHostName(const QString &name);
 // state follows the reader's result. The drives are saved to DataFolder + host +
 // ".wci" (an empty list to the "!" side file, so the last good readout stays).
 // Any failure is logged with place 2001 and gives state 4.
+// The computer's Reason says why it is not Good (the reader's reason, no echo
+// reply, the flagged drives, the failure). The reason of a reading is stored
+// beside the computer's state in the state file (a Good one clears it; an
+// unavailable computer leaves it as it was), and a reader's reason is logged
+// (place 2002) only when it differs from the one stored for the computer.
 void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment);
 // The same check, its computer returned.
 std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckEnvironment &environment);

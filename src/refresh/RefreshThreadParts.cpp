@@ -16,9 +16,8 @@ TRefreshThreadParts TRefreshThreadParts::System()
     parts.NetworkSource = std::make_unique<TNetworkNeigborhoodComputes>();
     parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
     parts.Echo = CreateSystemIcmpEcho();
-    parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password) {
-        return ReadComputerDrives(computer, list, user, password);
-    };
+    parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                          QString *reason) { return ReadComputerDrives(computer, list, user, password, reason); };
     parts.LocalComputerName = valmora::LocalComputerName();
     return parts;
 }

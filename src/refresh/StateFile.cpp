@@ -14,6 +14,8 @@ namespace {
 
 const QString kStateKey = u"State"_s;
 const QString kDiskModels = u"$DISKMODELS$"_s;
+const QString kReasonKey = u"Reason"_s;
+const QString kReasonTimeKey = u"ReasonTime"_s;
 
 // A write reads, changes and replaces the whole file: two at once (the window's
 // writer and a command, or two threads of a tool) would lose one's change.
@@ -123,6 +125,44 @@ void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QStrin
         TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
         for (const auto &[name, state] : states)
             ini.WriteString(EscapeProfileName(name), kStateKey, QString::number(state));
+        ini.UpdateFile();
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::WriteComputerState);
+    }
+}
+
+TComputerReason ReadComputerReason(const QString &dataFolder, const QString &computerName)
+{
+    try {
+        const TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        const QString section = EscapeProfileName(computerName);
+        TComputerReason reason;
+        reason.Text = ini.ReadString(section, kReasonKey, QString());
+        if (!reason.Text.isEmpty())
+            reason.Time = DateTimeFromQt(
+                QDateTime::fromString(ini.ReadString(section, kReasonTimeKey, QString()), Qt::ISODateWithMs));
+        return reason;
+    } catch (const std::exception &e) {
+        XLogSystem().LogException(e, LogPlace::ReadComputerState);
+        return {};
+    }
+}
+
+void WriteComputerReason(const QString &dataFolder, const QString &computerName, const TComputerReason &reason)
+{
+    // One line per value: a fault's detail may span several.
+    const QString text = reason.Text.simplified();
+    try {
+        const std::lock_guard lock(writeMutex());
+        TMemIniFile ini(StateFileName(dataFolder), TextEncoding::Utf8);
+        const QString section = EscapeProfileName(computerName);
+        if (text.isEmpty()) {
+            ini.DeleteKey(section, kReasonKey);
+            ini.DeleteKey(section, kReasonTimeKey);
+        } else {
+            ini.WriteString(section, kReasonKey, text);
+            ini.WriteString(section, kReasonTimeKey, DateTimeToQt(reason.Time).toString(Qt::ISODateWithMs));
+        }
         ini.UpdateFile();
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::WriteComputerState);

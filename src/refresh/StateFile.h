@@ -6,6 +6,8 @@
 // power-on time in minutes. Every call opens the file, does its one read or
 // write and releases it; nothing is cached. Failures are logged, never raised.
 
+#include "foundation/DateTime.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -33,6 +35,18 @@ QList<int> ReadComputerStates(const QString &dataFolder, const QStringList &comp
 // The same for many computers with one open–write–close (the merge after a
 // cycle); later entries for the same computer win.
 void WriteComputerStates(const QString &dataFolder, const QList<std::pair<QString, int>> &states);
+
+// Why the last reading of a computer was not Good, kept in its section beside
+// "State" ("Reason" and "ReasonTime"), so the window can tell it after a restart.
+struct TComputerReason
+{
+    QString Text;     // empty: nothing to tell
+    TDateTime Time = 0; // when the computer first failed that way
+};
+// Empty when missing or unreadable (logged with place 1002).
+TComputerReason ReadComputerReason(const QString &dataFolder, const QString &computerName);
+// An empty text removes both keys; failures are logged with place 1006.
+void WriteComputerReason(const QString &dataFolder, const QString &computerName, const TComputerReason &reason);
 
 // whenUnset when missing, false when unreadable (logged with place 1003).
 bool ReadDiskModelFlag(const QString &dataFolder, const QString &model, bool whenUnset = false);

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 using valmora::platform::TLocalWmiProvider;
@@ -120,6 +122,62 @@ TEST(LocalReading, NoSmartOrNoRights)
         TDriveList list;
         EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString()), kReadNoSmart);
         EXPECT_EQ(list.Count(), 4);
+    }
+}
+
+namespace {
+
+// A drive that fails while its S.M.A.R.T. data is read, as a dying disk does.
+class FailingReadSource final : public platform::TSmartSource
+{
+public:
+    explicit FailingReadSource(QString device)
+        : m_device(std::move(device))
+    {
+    }
+    platform::TSmartReading ReadSectors(const QString &devicePath) override
+    {
+        if (devicePath == m_device)
+            throw wmi::EWmiError(u"%1: SMART READ DATA failed: Input/output error"_s.arg(devicePath));
+        return {};
+    }
+
+private:
+    QString m_device;
+};
+
+} // namespace
+
+TEST(LocalReading, UnreadableDisksGiveTheirReason)
+{
+    test::FakeSysfs tree;
+    const QString sda = tree.dev() + u"/sda"_s, sdb = tree.dev() + u"/sdb"_s;
+    const QString stage = u"S.M.A.R.T. data (MSStorageDriver_FailurePredictData of root\\WMI): "_s;
+    struct Row
+    {
+        const char *what;
+        std::function<std::unique_ptr<platform::TSmartSource>()> source;
+        QString reason;
+    };
+    const Row rows[] = {
+        // libatasmart itself on device nodes that speak no ATA.
+        {"no drive answers ATA commands", [] { return std::make_unique<platform::TAtaSmartSource>(); },
+         stage + u"Cannot open \"%1\" for ATA commands: "_s.arg(sda)},
+        {"SMART READ DATA fails", [&] { return std::make_unique<FailingReadSource>(sdb); },
+         stage + u"%1: SMART READ DATA failed: Input/output error"_s.arg(sdb)},
+    };
+    for (const QString &node : {sda, sdb}) {
+        QFile f(node);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), row.source());
+        TDriveList list;
+        QString reason;
+        EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString(), &reason), kReadNoSmart);
+        EXPECT_EQ(list.Count(), 4);
+        EXPECT_TRUE(reason.startsWith(row.reason)) << reason.toStdString();
     }
 }
 

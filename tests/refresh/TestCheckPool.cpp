@@ -1,6 +1,8 @@
 #include "refresh/CheckPool.h"
 
 #include "foundation/Environment.h"
+#include "foundation/LogSystem.h"
+#include "refresh/StateFile.h"
 
 #include "GateEcho.h"
 #include "TestSupport.h"
@@ -140,4 +142,77 @@ TEST(CheckPool, AtMostNAtOnceAndTheStatusNamesOneInFlight)
     EXPECT_EQ(gate->Entered().value(3), u"d"_s) << "the fourth starts only when one ends";
     EXPECT_EQ(statuses, (QStringList{u"a"_s, u"b"_s, u"c"_s, u"b"_s, u"d"_s, u"b"_s}));
     EXPECT_EQ(result.CheckedComputers.size(), 4u);
+}
+
+// Why each computer is not Good travels with it, stays in the state file for
+// the next start, and reaches the log once per new reason, not once per cycle.
+TEST(CheckPool, ReasonsTravelWithTheComputerAndAreLoggedOncePerChange)
+{
+    Pool pool(std::make_shared<NameEcho>());
+    QString refusal = u"media (Win32_PhysicalMedia of root\\CIMV2): connection refused by pc:5985"_s;
+    const TReadDrives plain = pool.environment.ReadDrives;
+    bool healed = false;
+    pool.environment.ReadDrives = [&](const QString &computer, TDriveList &list, const QString &user,
+                                      const QString &password, QString *reason) {
+        const int result = healed ? 0 : plain(computer, list, user, password);
+        if (result == 1)
+            *reason = refusal;
+        if (result == 3) {
+            TDriveInformation &drive = list.Items(0);
+            drive.AttributeCount = 1;
+            drive.AttrId[0] = 5;
+            drive.AttrState[0] = 1;
+            drive.AttrReason[0] = u"current 20 is at or below the threshold 36"_s;
+        }
+        return result;
+    };
+    TXLogSystem &log = XLogSystem();
+    log.SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Log"_s));
+    const QString folder = pool.environment.DataFolder;
+    const QStringList names{u"pc-1"_s, u"silentpc-0"_s, u"good-0"_s, u"flagged-3"_s};
+    WriteComputerState(folder, u"pc-1"_s, StateRpcUnavailable);
+    const auto loggedFor = [&](const QString &name) {
+        return log.Lines().filter(u"Place: 2002. %1: "_s.arg(name)).size();
+    };
+
+    std::map<QString, QString> reasons;
+    TDateTime firstSeen = 0;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        const TCheckPoolResult result = CheckComputers(names, 2, pool.environment);
+        ASSERT_EQ(result.CheckedComputers.size(), 4u);
+        for (const auto &entry : result.CheckedComputers)
+            reasons[entry->Name] = entry->Reason;
+        if (cycle == 0)
+            firstSeen = result.CheckedComputers[0]->ReasonTime;
+        else
+            EXPECT_EQ(result.CheckedComputers[0]->ReasonTime, firstSeen) << "the time the failure was first seen";
+    }
+    EXPECT_EQ(reasons[u"pc-1"_s], refusal);
+    EXPECT_TRUE(reasons[u"silentpc-0"_s].startsWith(u"no echo reply to the ping of silentpc-0"_s))
+        << reasons[u"silentpc-0"_s].toStdString();
+    EXPECT_EQ(reasons[u"good-0"_s], QString());
+    EXPECT_EQ(reasons[u"flagged-3"_s], u"flagged drive: flagged-3: attribute 5 Failing (current 20 is at or below the threshold 36)"_s);
+    EXPECT_EQ(loggedFor(u"pc-1"_s), 1) << log.Lines().join(u'\n').toStdString();
+    EXPECT_EQ(loggedFor(u"silentpc-0"_s), 0) << "a computer that is off is no failed read";
+
+    // Kept beside the state, which stays as it was.
+    const TComputerReason stored = ReadComputerReason(folder, u"pc-1"_s);
+    EXPECT_EQ(stored.Text, refusal);
+    EXPECT_GT(stored.Time, 0);
+    EXPECT_EQ(stored.Time, firstSeen);
+    EXPECT_EQ(ReadComputerState(folder, u"pc-1"_s), StateRpcUnavailable);
+    EXPECT_TRUE(ReadComputerReason(folder, u"good-0"_s).Text.isEmpty());
+    EXPECT_TRUE(ReadComputerReason(folder, u"silentpc-0"_s).Text.isEmpty()) << "no reading, nothing stored";
+
+    // A new reason is logged again; a Good reading clears the stored one.
+    refusal = u"media (Win32_PhysicalMedia of root\\CIMV2): HTTP 401 from http://pc:5985/wsman: user CORP\\admin was refused"_s;
+    CheckComputers({u"pc-1"_s}, 1, pool.environment);
+    EXPECT_EQ(loggedFor(u"pc-1"_s), 2);
+    EXPECT_EQ(ReadComputerReason(folder, u"pc-1"_s).Text, refusal);
+    healed = true;
+    const TCheckPoolResult good = CheckComputers({u"pc-1"_s}, 1, pool.environment);
+    EXPECT_EQ(good.CheckedComputers[0]->Reason, QString());
+    EXPECT_EQ(good.CheckedComputers[0]->ReasonTime, 0);
+    EXPECT_TRUE(ReadComputerReason(folder, u"pc-1"_s).Text.isEmpty());
+    EXPECT_EQ(ReadComputerState(folder, u"pc-1"_s), StateRpcUnavailable);
 }

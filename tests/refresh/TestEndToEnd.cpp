@@ -124,6 +124,16 @@ std::map<QString, int> states(const QByteArray &json)
     return result;
 }
 
+// The "Error" of every computer of one `scan --json` output.
+std::map<QString, QJsonValue> errors(const QByteArray &json)
+{
+    std::map<QString, QJsonValue> result;
+    const QJsonArray computers = QJsonDocument::fromJson(json).object().value(u"Computers"_s).toArray();
+    for (const QJsonValue &c : computers)
+        result[c.toObject().value(u"Name"_s).toString()] = c.toObject().value(u"Error"_s);
+    return result;
+}
+
 } // namespace
 
 TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
@@ -141,13 +151,15 @@ TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
     const QString script = (namespacePrologue(box, hosts) + QStringList{
         dropPing.arg(u"127.0.0.14"_s),
         u"t0=$(date +%s%N)"_s,
-        scan + u" > "_s + box.path(u"first.json"_s) + u" || true"_s,
+        scan + u" > "_s + box.path(u"first.json"_s) + u" 2> "_s + box.path(u"first.err"_s) + u" || true"_s,
         u"t1=$(date +%s%N)"_s,
         u"cp "_s + good + u" "_s + box.path(u"good-after-first.wci"_s),
         dropPing.arg(u"127.0.0.10"_s),
         u"t2=$(date +%s%N)"_s,
-        scan + u" > "_s + box.path(u"second.json"_s) + u" || true"_s,
+        scan + u" > "_s + box.path(u"second.json"_s) + u" 2> "_s + box.path(u"second.err"_s) + u" || true"_s,
         u"t3=$(date +%s%N)"_s,
+        QString::fromUtf8(VALMORA_CLI) + u" check refused.valmora.test --recordings "_s + test::OwnFixture(u"network"_s)
+            + u" > "_s + box.path(u"check.txt"_s) + u" 2>/dev/null || true"_s,
         u"echo \"cycle 1: $(( (t1 - t0) / 1000000 )) ms, cycle 2: $(( (t3 - t2) / 1000000 )) ms\""_s,
     }).join(u'\n');
 
@@ -163,6 +175,23 @@ TEST(EndToEnd, OneCycleGivesEveryHostItsStateAndKeepsTheLastReadout)
     EXPECT_TRUE(QFile::exists(dataFolder + u"nosmart.valmora.test.wci"_s));
     EXPECT_TRUE(QFile::exists(dataFolder + u"silent.valmora.test.wci!"_s));
     EXPECT_FALSE(QFile::exists(dataFolder + u"silent.valmora.test.wci"_s));
+
+    // Every computer that is not Good says why; a failed read reaches the log
+    // once, not again in the next cycle, as the reason survives in the state file.
+    const QString refusal = u"media (Win32_PhysicalMedia of root\\CIMV2): The RPC server is unavailable."_s;
+    std::map<QString, QJsonValue> why = errors(*ReadWholeFile(box.path(u"first.json"_s)));
+    EXPECT_TRUE(why[u"good.valmora.test"_s].isNull());
+    EXPECT_EQ(why[u"refused.valmora.test"_s].toString(), refusal);
+    EXPECT_TRUE(why[u"silent.valmora.test"_s].toString().startsWith(u"no echo reply to the ping"_s));
+    EXPECT_TRUE(why[u"failing.valmora.test"_s].toString().startsWith(u"flagged drive: "_s));
+    EXPECT_TRUE(why[u"nosmart.valmora.test"_s].toString().startsWith(u"S.M.A.R.T. data ("_s));
+    const QString logged = u"Place: 2002. refused.valmora.test: "_s + refusal;
+    EXPECT_TRUE(QString::fromUtf8(*ReadWholeFile(box.path(u"first.err"_s))).contains(logged));
+    EXPECT_FALSE(QString::fromUtf8(*ReadWholeFile(box.path(u"second.err"_s))).contains(u"Place: 2002. refused"_s));
+    EXPECT_FALSE(QString::fromUtf8(*ReadWholeFile(box.path(u"first.err"_s))).contains(u"Place: 2002. silent"_s));
+    const QString checked = QString::fromUtf8(*ReadWholeFile(box.path(u"check.txt"_s)));
+    EXPECT_TRUE(checked.contains(u"refused.valmora.test: RPC server unavailable\nReason: "_s + refusal + u'\n'))
+        << checked.toStdString();
 
     // "good" stopped answering: unavailable now, its last readout untouched.
     const std::map<QString, int> second = states(*ReadWholeFile(box.path(u"second.json"_s)));

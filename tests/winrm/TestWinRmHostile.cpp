@@ -86,7 +86,7 @@ TWinRmOptions testOptions()
 }
 
 const Hostility hostilities[] = {
-    {"deep", THostileWinRm::EMode::DeepNesting, 100000, kReadNoCimv2, "Win32_DiskDrive: WS-Management answer refused: an instance is nested deeper than 16", 0},
+    {"deep", THostileWinRm::EMode::DeepNesting, 100000, kReadNoCimv2, "inventory (Win32_DiskDrive of root\\CIMV2): WS-Management answer refused: an instance is nested deeper than 16", 0},
     {"endless", THostileWinRm::EMode::Endless, 0, kReadNoCimv2, "does not end \"SELECT * FROM Win32_DiskDrive\" within 300 Pull requests", 301},
     {"many", THostileWinRm::EMode::ManyDrives, 50000, kReadGood, "the list of drives was cut at 1024 drives", kMaxDrivesPerComputer},
 };

@@ -3,11 +3,13 @@
 #include "platform/WmiProviders.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 using valmora::wmi::EWmiError;
@@ -243,6 +245,25 @@ const std::vector<TLocalWmiProvider::Disk> &TLocalWmiProvider::ReadingDisks(bool
     return *m_disks;
 }
 
+void TLocalWmiProvider::logFailure(const QString &devicePath, const QString &failure)
+{
+    // Every check reads the drives anew: a drive that keeps failing the same
+    // way is logged once, and again when its failure changes or after it was read.
+    static std::mutex lock;
+    static QHash<QString, QString> last;
+    {
+        const std::lock_guard guard(lock);
+        if (last.value(devicePath) == failure)
+            return;
+        if (failure.isEmpty())
+            last.remove(devicePath);
+        else
+            last.insert(devicePath, failure);
+    }
+    if (!failure.isEmpty())
+        m_log.LogException(failure, LogPlace::ReadLocalDrive);
+}
+
 TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
 {
     std::vector<std::pair<QString, TSmartSectors>> sectors;
@@ -251,6 +272,7 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
         m_sectors.reset();
     } else {
         m_sectors.reset();
+        m_failures.clear();
         for (const Disk &disk : ReadingDisks(false)) {
             if (!disk.ata)
                 continue; // NVMe, virtual disks and card readers speak no ATA S.M.A.R.T.
@@ -258,12 +280,13 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
             try {
                 reading = m_smart->ReadSectors(disk.devicePath);
             } catch (const EWmiError &e) {
-                m_log.LogException(e, LogPlace::ReadLocalDrive);
+                logFailure(disk.devicePath, e.message());
                 throw;
             }
             // Left unsaid, such a drive would only look like one without S.M.A.R.T.
+            logFailure(disk.devicePath, reading.failure);
             if (!reading.failure.isEmpty())
-                m_log.LogException(reading.failure, LogPlace::ReadLocalDrive);
+                m_failures << reading.failure;
             if (reading.sectors)
                 sectors.emplace_back(disk.drive.ReadText(u"PNPDeviceID"_s), std::move(*reading.sectors));
         }
@@ -277,8 +300,11 @@ TWmiInstances TLocalWmiProvider::FailurePredict(bool thresholds)
     }
     // As the storage driver on Windows: a computer without S.M.A.R.T. drives
     // has no such class to query.
-    if (sectors.empty())
+    if (sectors.empty()) {
+        if (!m_failures.isEmpty())
+            throw EWmiError(m_failures.join(u"; "_s));
         throw EWmiError(u"Not supported: no drive of this computer reports S.M.A.R.T. data"_s);
+    }
     TWmiInstances result;
     for (const auto &[pnp, s] : sectors) {
         const QByteArray &block = thresholds ? s.thresholds : s.data;

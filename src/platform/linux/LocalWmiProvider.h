@@ -11,6 +11,7 @@
 #include "platform/linux/SmartSource.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -44,6 +45,8 @@ public:
 
 private:
     wmi::TWmiInstances FailurePredict(bool thresholds);
+    // Logs a drive's failure (place 2004) unless it is the one last logged for that drive.
+    void logFailure(const QString &devicePath, const QString &failure);
     wmi::TWmiInstances FailurePredictStatus();
     // The disks of the reading under way: a reading starts with the media
     // query, which looks at sysfs afresh; the later queries reuse what it found.
@@ -57,6 +60,9 @@ private:
     // follows it, so a reading opens every drive once.
     std::optional<std::vector<std::pair<QString, TSmartSectors>>> m_sectors;
     std::optional<std::vector<Disk>> m_disks;
+    // Why the drives of the data query gave no sectors: the reason of a
+    // reading in which no drive could be read.
+    QStringList m_failures;
     // The drives' own verdicts from the data query, for the status query.
     std::optional<std::vector<std::pair<QString, bool>>> m_status;
 };

@@ -45,10 +45,10 @@ TSmartReading readOpened(SkDisk *disk, const QString &devicePath)
     if (!available)
         return {};
     if (sk_disk_smart_read_data(disk) < 0)
-        throw EWmiError(u"Cannot read the S.M.A.R.T. data of \"%1\": %2"_s.arg(devicePath, errnoText(errno)));
+        throw EWmiError(u"%1: SMART READ DATA failed: %2"_s.arg(devicePath, errnoText(errno)));
     // Parsing the attributes makes libatasmart read the threshold sector too.
     if (sk_disk_smart_parse_attributes(disk, parsedNothing, nullptr) < 0)
-        throw EWmiError(u"Cannot read the S.M.A.R.T. thresholds of \"%1\": %2"_s.arg(devicePath, errnoText(errno)));
+        throw EWmiError(u"%1: SMART READ THRESHOLDS failed: %2"_s.arg(devicePath, errnoText(errno)));
     const void *blob = nullptr;
     size_t size = 0;
     if (sk_disk_get_blob(disk, &blob, &size) < 0)

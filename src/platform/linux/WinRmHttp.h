@@ -11,6 +11,8 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+
 namespace valmora::wmi::winrm {
 
 struct THttpResponse
@@ -42,8 +44,15 @@ public:
     int Connections() const { return m_connections; }
 
 private:
+    // What a failed transfer of libcurl code means, naming host and port, and
+    // for a refused certificate what the certificate names.
+    QString failureText(int code) const;
+    QString certificateText() const;
+
     void *m_curl = nullptr;
+    QString m_host;
     QString m_url;
+    std::array<char, 256> m_error{}; // libcurl's CURL_ERROR_SIZE
     TWinRmOptions m_options;
     QByteArray m_urlUtf8, m_caFile, m_user, m_password;
     int m_exchanges = 0;

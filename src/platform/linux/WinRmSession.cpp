@@ -82,8 +82,8 @@ public:
 private:
     EWmiError denied() const
     {
-        return EWmiError(u"Access denied on %1: the user name or password of \"%2\" was refused (HTTP 401)"_s.arg(
-            Endpoint(), m_user));
+        return EWmiError(u"HTTP 401 from %1: user %2 was refused (wrong password, or the account may not log on "
+                         u"there)"_s.arg(Endpoint(), m_user));
     }
 
     THttpResponse send(const QByteArray &soap)
@@ -141,6 +141,14 @@ private:
                 failures << e.message();
                 if (e.Rejected() || i + 1 == mechs.size())
                     throw EWmiError(u"Cannot log on to %1: %2"_s.arg(Endpoint(), failures.join(u"; "_s)));
+            } catch (const EWmiError &e) {
+                m_gss.reset();
+                // Say why the first mechanism was not used beside why the next one failed.
+                if (failures.isEmpty())
+                    throw;
+                throw EWmiError(u"%1; %2 was tried next: %3"_s.arg(failures.join(u"; "_s),
+                                                                   mechs[i] == EGssMech::Ntlm ? u"NTLM"_s : u"Kerberos"_s,
+                                                                   e.message()));
             } catch (...) {
                 m_gss.reset();
                 throw;
