@@ -103,6 +103,15 @@ const TComputerRow *TComputerListModel::Computer(const QModelIndex &index) const
     return index.row() < static_cast<int>(rows.size()) ? &rows[static_cast<std::size_t>(index.row())] : nullptr;
 }
 
+QString ComputerReasonText(const TComputerRow &computer)
+{
+    if (computer.Group == TComputerGroup::Good || computer.Reason.isEmpty())
+        return {};
+    if (computer.ReasonTime == 0)
+        return computer.Reason;
+    return u"%1 (since %2)"_s.arg(computer.Reason, DateTimeText(DateTimeToQt(computer.ReasonTime)));
+}
+
 QVariant TComputerListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid())
@@ -143,6 +152,10 @@ QVariant TComputerListModel::data(const QModelIndex &index, int role) const
         return computer->Name;
     if (role == Qt::DecorationRole)
         return Image(computer->Cross);
+    if (role == Qt::ToolTipRole) {
+        const QString reason = ComputerReasonText(*computer);
+        return reason.isEmpty() ? QVariant() : QVariant(reason);
+    }
     return {};
 }
 

@@ -4,6 +4,7 @@
 // order. Group rows are the top level; computer rows are their children.
 
 #include "drivedata/SmartTypes.h"
+#include "foundation/DateTime.h"
 
 #include <QAbstractItemModel>
 #include <QIcon>
@@ -42,7 +43,13 @@ struct TComputerRow
     // Unavailable now, while its last readout holds a flagged drive.
     bool Cross = false;
     TSharedDrives Drives = std::make_shared<const TDriveList>();
+    // Why its last reading failed, and since when (the check stores both).
+    QString Reason;
+    TDateTime ReasonTime = 0;
 };
+
+// "REASON (since DATE)" for a computer that is not good and has a reason; else empty.
+QString ComputerReasonText(const TComputerRow &computer);
 
 // A list of its own with the drives, name and readout time of from.
 std::shared_ptr<TDriveList> CopyDrives(const TDriveList &from);

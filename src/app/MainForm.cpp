@@ -71,9 +71,8 @@ TMainFormParts TMainFormParts::System()
     parts.NetworkNeigborhoodComputes1 = std::make_unique<TNetworkNeigborhoodComputes>();
     parts.IPNetworkNeigborhoodComputes1 = std::make_unique<TIPNetworkNeigborhoodComputes>();
     parts.CreateEcho = [] { return CreateSystemIcmpEcho(); };
-    parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password) {
-        return ReadComputerDrives(computer, list, user, password);
-    };
+    parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password,
+                          QString *reason) { return ReadComputerDrives(computer, list, user, password, reason); };
     parts.LocalComputerName = valmora::LocalComputerName();
     parts.CreateThreadParts = [] { return TRefreshThreadParts::System(); };
     parts.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };

@@ -8,6 +8,7 @@
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "refresh/CheckPool.h"
+#include "refresh/StateFile.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -56,7 +57,7 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
     std::vector<TComputerRow> rows;
     for (int i = 0; i < source->ComputerCount(); ++i) {
         const QString caption = source->ComputerName(i);
-        rows.push_back({caption, TComputerGroup::Good, false, std::make_shared<const TDriveList>()});
+        rows.push_back({caption, TComputerGroup::Good, false, std::make_shared<const TDriveList>(), {}, 0});
         XLogSystem().LogFormat(u"WMStart.Computer names: %s"_s, {caption}, 0);
         captions.append(caption);
     }
@@ -100,7 +101,8 @@ void TMainForm::firstRunChecked(const QString &name, int state, const TSharedDri
     const TComputerRow *known = m_computers->Computer(name);
     if (!known)
         return;
-    TComputerRow row{known->Name, GroupFromState(state), known->Cross, drives};
+    const TComputerReason reason = ReadComputerReason(DataFolder(), name);
+    TComputerRow row{known->Name, GroupFromState(state), known->Cross, drives, reason.Text, reason.Time};
     const QString caption = row.Name;
     putQuietly(std::move(row));
     m_state.WriteState(CheckedHostName(caption), StateOfGroup(GroupFromState(state)));

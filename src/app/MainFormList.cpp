@@ -9,6 +9,7 @@
 #include "drivedata/Verdicts.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "refresh/StateFile.h"
 
 #include <QFile>
 #include <QItemSelectionModel>
@@ -114,7 +115,8 @@ std::vector<TComputerRow> TMainForm::storedRows(const QStringList &captions)
     for (qsizetype i = 0; i < captions.size(); ++i) {
         auto drives = std::make_shared<TDriveList>();
         loadInformationFile(*drives, captions.at(i), true);
-        rows.push_back({captions.at(i), GroupFromState(states.at(i)), false, std::move(drives)});
+        const TComputerReason reason = ReadComputerReason(DataFolder(), captions.at(i));
+        rows.push_back({captions.at(i), GroupFromState(states.at(i)), false, std::move(drives), reason.Text, reason.Time});
     }
     return rows;
 }
@@ -239,7 +241,7 @@ void TMainForm::RemoveDeletedComputers(QStringList &names)
 
 TComputerRow TMainForm::checkedRow(const QString &caption, TAddedComputer &entry, bool cross)
 {
-    TComputerRow row{caption, GroupFromState(entry.State), cross, nullptr};
+    TComputerRow row{caption, GroupFromState(entry.State), cross, nullptr, entry.Reason, entry.ReasonTime};
     std::shared_ptr<TDriveList> drives = CopyDrives(entry.Drives);
     if (drives->ComputerName.isEmpty())
         drives->ComputerName = caption;

@@ -20,7 +20,7 @@ TComputerRow Row(const QString &name, TComputerGroup group, int drives = 0)
     auto list = std::make_shared<TDriveList>();
     for (int i = 0; i < drives; ++i)
         list->Add(std::make_unique<TDriveInformation>());
-    return {name, group, false, list};
+    return {name, group, false, list, {}, 0};
 }
 
 } // namespace

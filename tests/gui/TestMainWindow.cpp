@@ -11,6 +11,7 @@
 #include "app/DialogDriver.h"
 #include "discovery/DnsmasqServer.h"
 #include "drivedata/Verdicts.h"
+#include "foundation/DateTime.h"
 #include "refresh/StateFile.h"
 #include "refresh/UserPass.h"
 
@@ -195,6 +196,7 @@ private slots:
     void ipRangesAreWalkedByTheWindowAndTheThread();
     void unreadableRangeIsReportedAndTheThreadGoesOn();
     void trayMenuShowsChecksNowAndExits();
+    void failedReadingsSayWhy();
 
 private:
     TMainForm &start(QStringList network, QStringList silent = {})
@@ -1156,6 +1158,35 @@ void TestMainWindow::placementFitsTheScreen()
         if (!stored && screen.width() >= 1000 && screen.height() >= 700)
             QCOMPARE(form.pos(), QPoint(100, 100)); // a default that fits is kept
     }
+}
+
+void TestMainWindow::failedReadingsSayWhy()
+{
+    TMainForm &form = start({});
+    QVERIFY(waitStarted());
+    QVERIFY(waitMerges(1));
+    const TDateTime since = 46000.5;
+    const QString sinceText = DateTimeText(DateTimeToQt(since));
+    const auto tip = [&form](const QString &name) {
+        return form.Computers()->data(form.FindItem(name), Qt::ToolTipRole).toString();
+    };
+
+    std::vector<std::unique_ptr<TAddedComputer>> entries;
+    entries.push_back(Checked(u"RPCPC"_s, StateRpcUnavailable));
+    entries.back()->Reason = u"connection refused by 10.1.2.3:5985"_s;
+    entries.back()->ReasonTime = since;
+    entries.push_back(Checked(u"GOODPC"_s, StateGood));
+    entries.back()->Reason = u"an old failure"_s;
+    form.WMCycleDone(Batch(std::move(entries)));
+    QCOMPARE(tip(u"RPCPC"_s), u"connection refused by 10.1.2.3:5985 (since "_s + sinceText + u")"_s);
+    QCOMPARE(tip(u"GOODPC"_s), QString()); // a good computer has nothing to tell
+
+    // What the check stored before a restart is shown by the next rebuild.
+    WriteComputerState(DataFolder(), u"OLDPC"_s, StateRpcUnavailable);
+    WriteComputerReason(DataFolder(), u"OLDPC"_s, {u"HTTP 401 from http://OLDPC:5985/wsman: user CORP\\admin was refused"_s, since});
+    m_names->set({u"OLDPC"_s});
+    form.acRefreshExecute();
+    QCOMPARE(tip(u"OLDPC"_s), u"HTTP 401 from http://OLDPC:5985/wsman: user CORP\\admin was refused (since "_s + sinceText + u")"_s);
 }
 
 QTEST_MAIN(TestMainWindow)
