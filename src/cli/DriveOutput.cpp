@@ -54,6 +54,12 @@ QString AttributeTableText(const TDriveInformation &d)
 
 QString TemperaturesText(const TDriveInformation &d)
 {
+    // The figures come from attribute 194, or 190 without it; a drive with neither measured nothing.
+    bool measured = false;
+    for (int i = 0; i < d.UsedSlots() && !measured; ++i)
+        measured = d.AttrId[static_cast<std::size_t>(i)] == 194 || d.AttrId[static_cast<std::size_t>(i)] == 190;
+    if (!measured)
+        return u"Temperature: – (the drive reports none)\n"_s;
     return u"Temperature: current %1 °C, worst %2 °C, low %3 °C\n"_s.arg(d.TemperatureCurrent)
         .arg(d.TemperatureWorst)
         .arg(d.TemperatureLow);

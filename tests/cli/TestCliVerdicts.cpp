@@ -93,6 +93,14 @@ TEST(CliVerdicts, ShowWorksTheReasonsOutAgain)
     d->AttrRaw[0] = 3;
     d->SetState(0, TAttributeState::Warning);
     list.Add(std::move(d));
+    auto warm = std::make_unique<TDriveInformation>();
+    warm->Name = u"DISK1"_s;
+    warm->AttributeCount = 1;
+    warm->AttrId[0] = 194;
+    warm->TemperatureCurrent = 41;
+    warm->TemperatureWorst = 52;
+    warm->TemperatureLow = 18;
+    list.Add(std::move(warm));
     const QString file = sandbox.path(u"PC1.wci"_s);
     list.SaveToFile(file);
 
@@ -101,6 +109,9 @@ TEST(CliVerdicts, ShowWorksTheReasonsOutAgain)
     EXPECT_TRUE(text.out.contains(u"Warning  3 sectors wait to be remapped\n"_s)) << qPrintable(text.out);
     EXPECT_TRUE(text.out.contains(u"Reason: the drive itself predicts its failure\n"_s)) << qPrintable(text.out);
     EXPECT_TRUE(text.out.contains(u"Drive 1: DISK0 (flagged)"_s));
+    // A drive without a temperature attribute measured none: no "0 °C".
+    EXPECT_TRUE(text.out.contains(u"Temperature: – (the drive reports none)\n"_s)) << qPrintable(text.out);
+    EXPECT_TRUE(text.out.contains(u"Temperature: current 41 °C, worst 52 °C, low 18 °C\n"_s)) << qPrintable(text.out);
 
     const QJsonObject drive =
         QJsonDocument::fromJson(Cli({u"show"_s, file, u"--json"_s}).out.toUtf8()).object()[u"Drives"_s][0].toObject();
