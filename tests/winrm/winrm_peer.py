@@ -190,8 +190,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 def main():
     seconds = float(sys.argv[1])
-    for spec in sys.argv[2:]:
-        name, namespace, path = spec.split("=", 2)
+    for served in sys.argv[2:]:
+        name, namespace, path = served.split("=", 2)
         with open(path, encoding="utf-8") as f:
             uri = "http://schemas.microsoft.com/wbem/wsman/1/wmi/" + namespace.lower().replace("\\", "/") + "/*"
             classes[name.lower()] = (uri, f.read())
