@@ -5,7 +5,7 @@
 #include "drivedata/SmartTypes.h"
 #include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WmiProviders.h"
+#include "drives/WmiProviders.h"
 
 #include <QDir>
 #include <QFile>
@@ -183,7 +183,7 @@ void BM_ReadThisComputer(benchmark::State &state)
     int result = -1;
     int drives = 0;
     for (auto _ : state) {
-        const auto provider = platform::CreateLocalWmiProvider();
+        const auto provider = drives::CreateLocalWmiProvider();
         TDriveList list;
         result = ReadComputerDrives(*provider, u"localhost"_s, list, QString(), QString());
         drives = list.Count();

@@ -2,13 +2,13 @@
 // instances, and joining a large inventory (media, drives, S.M.A.R.T.
 // instances) to drives, which must grow with the inventory, not its square.
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WsManMessages.h"
+#include "drives/winrm/WsManMessages.h"
 
 #include <benchmark/benchmark.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
-using namespace valmora::wmi;
+using namespace valmora::drives;
 
 namespace {
 
@@ -82,17 +82,17 @@ void BM_ParsePageOfDrives(benchmark::State &state)
         items += "<p:Win32_DiskDrive xmlns:p=\"urn:d\"><p:DeviceID>" + tag(i).toUtf8() + "</p:DeviceID><p:PNPDeviceID>"
                  + pnp(i).toUtf8().replace("&", "&amp;") + "</p:PNPDeviceID><p:Size>1000</p:Size></p:Win32_DiskDrive>";
     items += "</n:Items>";
-    const QString id = wsman::NewMessageId();
+    const QString id = winrm::NewMessageId();
     const QByteArray envelope =
         "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
         "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
         "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\"><s:Header><a:Action>"
-        + QString::fromUtf16(wsman::action::PullResponse).toUtf8() + "</a:Action><a:RelatesTo>" + id.toUtf8()
+        + QString::fromUtf16(winrm::action::PullResponse).toUtf8() + "</a:Action><a:RelatesTo>" + id.toUtf8()
         + "</a:RelatesTo></s:Header><s:Body><n:PullResponse>" + items
         + "<n:EndOfSequence/></n:PullResponse></s:Body></s:Envelope>";
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            wsman::ParseEnumerationResponse(envelope, QString::fromUtf16(wsman::action::PullResponse), id));
+            winrm::ParseEnumerationResponse(envelope, QString::fromUtf16(winrm::action::PullResponse), id));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * envelope.size());
 }
 BENCHMARK(BM_ParsePageOfDrives)->Arg(32)->Arg(500);

@@ -2,7 +2,7 @@
 // drive reader through the recordings provider. Whatever the file holds, the
 // reading ends in one of the four results and never raises.
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WmiRecordings.h"
+#include "drives/recordings/WmiRecordings.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             __builtin_trap();
         f.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
     }
-    platform::TWmiRecordingProvider replay(dir.path());
+    drives::recordings::TWmiRecordingProvider replay(dir.path());
     TDriveList list;
     const int result = ReadComputerDrives(replay, u"\\\\PC"_s, list, QString(), QString());
     if (result < kReadGood || result > kReadFlagged || list.ComputerName != u"\\\\PC"_s)

@@ -18,4 +18,4 @@ mkdir -p "$out"
 # The window keeps its settings and files in a temporary sandbox of its own.
 # On a 1280 x 800 screen, which the window's stored size fits.
 QT_QPA_PLATFORM="offscreen:configfile=$here/tests/fixtures/gui/screen-1280x800.json" \
-  "$build/tests/gui/gui_screenshot" "$out"
+  "$build/tests/app/gui_screenshot" "$out"

@@ -8,7 +8,7 @@
 #include "drivedata/WmiDriveReader.h"
 #include "foundation/Environment.h"
 #include "foundation/Options.h"
-#include "platform/WmiProviders.h"
+#include "drives/WmiProviders.h"
 #include "refresh/CheckPool.h"
 
 #include <QJsonArray>
@@ -88,7 +88,7 @@ int run(const QStringList &arguments)
         return ExitUsage;
     }
     const QString recordings = args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s)
-                                                                      : platform::RecordingsFolderFromEnvironment();
+                                                                      : drives::RecordingsFolderFromEnvironment();
     int atOnce = TOptions::ReadChecksAtOnce();
     if (args.values.contains(u"at-once"_s)) {
         if (const QString problem = AtOnceProblem(args.value(u"at-once"_s), atOnce); !problem.isEmpty()) {

@@ -4,7 +4,7 @@
 #include "DriveOutput.h"
 
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WmiProviders.h"
+#include "drives/WmiProviders.h"
 #include "refresh/ComputerCheck.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -33,7 +33,7 @@ int run(const QStringList &arguments)
     }
     const QString computer = args.positional[0];
     const QString recordings =
-        args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s) : platform::RecordingsFolderFromEnvironment();
+        args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s) : drives::RecordingsFolderFromEnvironment();
     TDriveList list;
     QString reason;
     const int result =

@@ -5,8 +5,8 @@
 #include "DriveOutput.h"
 
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WmiProviders.h"
-#include "platform/WmiRecordings.h"
+#include "drives/WmiProviders.h"
+#include "drives/recordings/WmiRecordings.h"
 
 #include <QSysInfo>
 
@@ -34,11 +34,11 @@ int run(const QStringList &arguments)
     const QString computer =
         args.positional.isEmpty() ? QSysInfo::machineHostName().section(u'.', 0, 0) : args.positional[0];
     const QString recordings =
-        args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s) : platform::RecordingsFolderFromEnvironment();
+        args.values.contains(u"recordings"_s) ? args.value(u"recordings"_s) : drives::RecordingsFolderFromEnvironment();
     try {
         const QString server = ServerName(computer);
-        const auto provider = platform::ChooseWmiProvider(server, recordings);
-        QJsonObject recording = platform::RecordComputer(*provider, server, args.value(u"user"_s),
+        const auto provider = drives::ChooseWmiProvider(server, recordings);
+        QJsonObject recording = drives::recordings::RecordComputer(*provider, server, args.value(u"user"_s),
                                                          args.value(u"password"_s));
         PrintJson(recording);
     } catch (const std::exception &e) {

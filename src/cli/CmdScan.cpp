@@ -8,7 +8,7 @@
 #include "foundation/Environment.h"
 #include "foundation/Exception.h"
 #include "foundation/Options.h"
-#include "platform/WmiProviders.h"
+#include "drives/WmiProviders.h"
 #include "refresh/RefreshThread.h"
 
 #include <QHostAddress>
@@ -51,7 +51,7 @@ struct Arguments
     int atOnce = TOptions::ReadChecksAtOnce();
     bool list = false;
     bool json = false;
-    QString recordings = platform::RecordingsFolderFromEnvironment();
+    QString recordings = drives::RecordingsFolderFromEnvironment();
 };
 
 // "192.0.2.53", "192.0.2.53:5353", "[2001:db8::35]:5353" or "2001:db8::35".

@@ -1,6 +1,6 @@
 #include "WmiDriveReader.h"
 
-#include "platform/WmiProviders.h"
+#include "drives/WmiProviders.h"
 
 #include <QHash>
 #include <QList>
@@ -95,12 +95,12 @@ private:
 // not: enumerator, object set, connection, locator (members go in reverse order).
 struct Stage
 {
-    std::unique_ptr<wmi::TWmiLocator> locator;
-    std::unique_ptr<wmi::TWmiServices> services;
-    std::unique_ptr<wmi::TWmiObjectSet> set;
-    std::unique_ptr<wmi::TWmiEnumerator> objects;
+    std::unique_ptr<drives::TWmiLocator> locator;
+    std::unique_ptr<drives::TWmiServices> services;
+    std::unique_ptr<drives::TWmiObjectSet> set;
+    std::unique_ptr<drives::TWmiEnumerator> objects;
 
-    Stage(wmi::TWmiProvider &provider, const QString &server, const QString &nameSpace, const QString &user,
+    Stage(drives::TWmiProvider &provider, const QString &server, const QString &nameSpace, const QString &user,
           const QString &password, const QString &className)
     {
         locator = provider.CreateLocator();
@@ -121,7 +121,7 @@ void readProperty(Field &field, Read read)
 }
 
 // A Boolean as the providers give it: a number, or the text "true".
-bool readBoolean(const wmi::TWmiObject &object, const QString &property)
+bool readBoolean(const drives::TWmiObject &object, const QString &property)
 {
     try {
         return object.ReadInt64(property) != 0;
@@ -153,7 +153,7 @@ QString ServerName(const QString &computer)
     return computer.startsWith(u"\\\\"_s) ? computer.mid(2) : computer;
 }
 
-int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
+int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
                        const QString &password, QString *reason)
 {
     list.ClearDrives();
@@ -199,7 +199,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
                 break;
             }
             auto d = std::make_unique<TDriveInformation>();
-            const wmi::TWmiObject &o = *object;
+            const drives::TWmiObject &o = *object;
             auto low32 = [&o](const QString &p) { return static_cast<std::uint32_t>(o.ReadInt64(p)); };
             auto text = [&o](const QString &p) { return o.ReadText(p); };
             readProperty(d->BytesPerSector, [&] { return low32(u"BytesPerSector"_s); });
@@ -244,7 +244,7 @@ int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDr
                 continue;
             const std::int32_t length = object->ReadInt32(u"Length"_s);
             if (length <= 0)
-                throw wmi::EWmiError(u"Length %1"_s.arg(length));
+                throw drives::EWmiError(u"Length %1"_s.arg(length));
             // Filled element by element: a Length beyond the array fails at the
             // array's end, before anything is decoded.
             block.clear();
@@ -306,7 +306,7 @@ int ReadComputerDrives(const QString &computer, TDriveList &list, const QString 
                        QString *reason, const QString &recordingsFolder)
 {
     try {
-        const auto provider = platform::ChooseWmiProvider(ServerName(computer), recordingsFolder);
+        const auto provider = drives::ChooseWmiProvider(ServerName(computer), recordingsFolder);
         return ReadComputerDrives(*provider, computer, list, user, password, reason);
     } catch (const std::exception &e) {
         // No provider answers for this computer: it cannot be read, as for any

@@ -6,8 +6,8 @@
 // prediction from root\WMI (the last one optional).
 
 #include "drivedata/SmartTypes.h"
-#include "platform/Wmi.h"
-#include "platform/WmiProviders.h"
+#include "drives/Wmi.h"
+#include "drives/WmiProviders.h"
 
 #include <QString>
 
@@ -30,13 +30,13 @@ QString ReadResultText(int result);
 // connections go to computer without a leading "\\". Raises nothing: every
 // failure ends in the result code. reason, when given, receives why a stage
 // stopped and whether the list of drives was cut; empty when neither.
-int ReadComputerDrives(wmi::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
+int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,
                        const QString &password, QString *reason = nullptr);
 // The same through the provider that answers for this computer (see
 // ChooseWmiProvider: the recordings of the folder when one is given).
 int ReadComputerDrives(const QString &computer, TDriveList &list, const QString &user, const QString &password,
                        QString *reason = nullptr,
-                       const QString &recordingsFolder = platform::RecordingsFolderFromEnvironment());
+                       const QString &recordingsFolder = drives::RecordingsFolderFromEnvironment());
 
 // The computer name without a leading "\\".
 QString ServerName(const QString &computer);

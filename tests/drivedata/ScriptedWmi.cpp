@@ -1,7 +1,7 @@
 #include "ScriptedWmi.h"
 
 using namespace Qt::Literals::StringLiterals;
-using valmora::wmi::EWmiError;
+using valmora::drives::EWmiError;
 
 namespace valmora::test {
 
@@ -19,10 +19,10 @@ struct Counted
     WmiScript &script;
 };
 
-class Object final : public wmi::TWmiObject
+class Object final : public drives::TWmiObject
 {
 public:
-    Object(WmiScript &s, wmi::TWmiInstance instance)
+    Object(WmiScript &s, drives::TWmiInstance instance)
         : m_count(s)
         , m_instance(std::move(instance))
     {
@@ -34,10 +34,10 @@ public:
 
 private:
     Counted m_count;
-    wmi::TWmiInstance m_instance;
+    drives::TWmiInstance m_instance;
 };
 
-class Enumerator final : public wmi::TWmiEnumerator
+class Enumerator final : public drives::TWmiEnumerator
 {
 public:
     Enumerator(WmiScript &s, QString cls)
@@ -45,13 +45,13 @@ public:
         , m_class(std::move(cls))
     {
     }
-    std::unique_ptr<wmi::TWmiObject> Next() override
+    std::unique_ptr<drives::TWmiObject> Next() override
     {
         WmiScript &s = m_count.script;
         const auto fail = s.failNext.find(m_class);
         if (fail != s.failNext.end() && fail->second == m_next)
             throw EWmiError(u"enumeration failed"_s);
-        const wmi::TWmiInstances &items = s.classes[m_class];
+        const drives::TWmiInstances &items = s.classes[m_class];
         if (static_cast<std::size_t>(m_next) >= items.size())
             return nullptr;
         return std::make_unique<Object>(s, items[static_cast<std::size_t>(m_next++)]);
@@ -63,7 +63,7 @@ private:
     int m_next = 0;
 };
 
-class ObjectSet final : public wmi::TWmiObjectSet
+class ObjectSet final : public drives::TWmiObjectSet
 {
 public:
     ObjectSet(WmiScript &s, QString cls)
@@ -71,7 +71,7 @@ public:
         , m_class(std::move(cls))
     {
     }
-    std::unique_ptr<wmi::TWmiEnumerator> NewEnum() override
+    std::unique_ptr<drives::TWmiEnumerator> NewEnum() override
     {
         return std::make_unique<Enumerator>(m_count.script, m_class);
     }
@@ -81,18 +81,18 @@ private:
     QString m_class;
 };
 
-class Services final : public wmi::TWmiServices
+class Services final : public drives::TWmiServices
 {
 public:
     explicit Services(WmiScript &s)
         : m_count(s)
     {
     }
-    std::unique_ptr<wmi::TWmiObjectSet> ExecQuery(const QString &query, const QString &language, int flags) override
+    std::unique_ptr<drives::TWmiObjectSet> ExecQuery(const QString &query, const QString &language, int flags) override
     {
         WmiScript &s = m_count.script;
         s.queries.push_back({query, language, flags});
-        const QString cls = wmi::QueriedClass(query);
+        const QString cls = drives::QueriedClass(query);
         if (s.failQuery.count(cls))
             throw EWmiError(u"query refused"_s);
         return std::make_unique<ObjectSet>(s, cls);
@@ -102,14 +102,14 @@ private:
     Counted m_count;
 };
 
-class Locator final : public wmi::TWmiLocator
+class Locator final : public drives::TWmiLocator
 {
 public:
     explicit Locator(WmiScript &s)
         : m_count(s)
     {
     }
-    std::unique_ptr<wmi::TWmiServices> ConnectServer(const QString &server, const QString &nameSpace,
+    std::unique_ptr<drives::TWmiServices> ConnectServer(const QString &server, const QString &nameSpace,
                                                      const QString &user, const QString &password) override
     {
         WmiScript &s = m_count.script;
@@ -126,7 +126,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<wmi::TWmiLocator> ScriptedProvider::CreateLocator()
+std::unique_ptr<drives::TWmiLocator> ScriptedProvider::CreateLocator()
 {
     if (m_script.failLocator.count(m_script.locators++))
         throw EWmiError(u"locator not available"_s);

@@ -4,7 +4,7 @@
 // class, and where a call fails. It logs every connection and query and counts
 // the objects it has handed out and not yet got back.
 
-#include "platform/Wmi.h"
+#include "drives/Wmi.h"
 
 #include <QString>
 
@@ -17,7 +17,7 @@ namespace valmora::test {
 
 struct WmiScript
 {
-    std::map<QString, wmi::TWmiInstances> classes; // by class name
+    std::map<QString, drives::TWmiInstances> classes; // by class name
     std::set<int> failLocator;                     // ordinals (0-based) of CreateLocator calls that fail
     std::set<int> failConnect;                     // ordinals of ConnectServer calls that fail
     std::set<QString> failQuery;                   // classes whose query fails
@@ -38,14 +38,14 @@ struct WmiScript
     int locators = 0;
 };
 
-class ScriptedProvider final : public wmi::TWmiProvider
+class ScriptedProvider final : public drives::TWmiProvider
 {
 public:
     explicit ScriptedProvider(WmiScript &script)
         : m_script(script)
     {
     }
-    std::unique_ptr<wmi::TWmiLocator> CreateLocator() override;
+    std::unique_ptr<drives::TWmiLocator> CreateLocator() override;
 
 private:
     WmiScript &m_script;

@@ -2,13 +2,13 @@
 // real libatasmart blobs) and over recordings.
 #include "SectorBuilder.h"
 #include "TestSupport.h"
-#include "platform/FakeSysfs.h"
+#include "drives/local/FakeSysfs.h"
 
 #include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
-#include "platform/WmiProviders.h"
-#include "platform/WmiRecordings.h"
-#include "platform/linux/LocalWmiProvider.h"
+#include "drives/WmiProviders.h"
+#include "drives/recordings/WmiRecordings.h"
+#include "drives/local/LocalWmiProvider.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,7 +20,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
-using valmora::platform::TLocalWmiProvider;
+using valmora::drives::local::TLocalWmiProvider;
 
 namespace {
 
@@ -40,15 +40,15 @@ void WriteJson(const QString &path, const QJsonObject &object)
 }
 
 // Sectors handed over as they are, for recordings made without the fixtures.
-class FixedSource final : public platform::TSmartSource
+class FixedSource final : public drives::local::TSmartSource
 {
 public:
-    explicit FixedSource(QString path, platform::TSmartSectors sectors)
+    explicit FixedSource(QString path, drives::local::TSmartSectors sectors)
         : m_path(std::move(path))
         , m_sectors(std::move(sectors))
     {
     }
-    platform::TSmartReading ReadSectors(const QString &devicePath) override
+    drives::local::TSmartReading ReadSectors(const QString &devicePath) override
     {
         if (devicePath != m_path)
             return {};
@@ -57,10 +57,10 @@ public:
 
 private:
     QString m_path;
-    platform::TSmartSectors m_sectors;
+    drives::local::TSmartSectors m_sectors;
 };
 
-platform::TSmartSectors FailingSectors()
+drives::local::TSmartSectors FailingSectors()
 {
     test::Sector data, thresholds;
     data.Attribute(0, 1, 0x000F, 100, 100).Attribute(1, 5, 0x0033, 20, 20, {0x40, 0x01});
@@ -79,7 +79,7 @@ TEST(LocalReading, FakeMachineWithARealAtaDrive)
     if (!blob)
         GTEST_SKIP() << "shared fixtures absent: no libatasmart blob";
     test::FakeSysfs tree;
-    auto source = std::make_unique<platform::TAtaSmartBlobSource>();
+    auto source = std::make_unique<drives::local::TAtaSmartBlobSource>();
     source->Add(tree.dev() + u"/sda"_s, *blob);
     TLocalWmiProvider provider(tree.sys(), tree.dev(), std::move(source));
     TDriveList list;
@@ -94,7 +94,7 @@ TEST(LocalReading, FakeMachineWithARealAtaDrive)
     EXPECT_EQ(sda.TemperatureCurrent, 28);
     EXPECT_FALSE(sda.HasFlaggedAttribute());
     // The blob's SMART RETURN STATUS: the drive does not predict its failure.
-    const wmi::TWmiInstances status = provider.Query(u"localhost"_s, u"root\\WMI"_s, QString(), QString(),
+    const drives::TWmiInstances status = provider.Query(u"localhost"_s, u"root\\WMI"_s, QString(), QString(),
                                                      u"SELECT * FROM MSStorageDriver_FailurePredictStatus"_s);
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].ReadText(u"InstanceName"_s), sda.PNPDeviceID + u"_0"_s);
@@ -109,7 +109,7 @@ TEST(LocalReading, NoSmartOrNoRights)
     test::FakeSysfs tree;
     {
         // Virtual and NVMe disks only report themselves: "S.M.A.R.T not supported".
-        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartBlobSource>());
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<drives::local::TAtaSmartBlobSource>());
         TDriveList list;
         EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString()), kReadNoSmart);
         EXPECT_EQ(list.Count(), 4);
@@ -118,7 +118,7 @@ TEST(LocalReading, NoSmartOrNoRights)
     if (::geteuid() != 0) {
         // The real source on a device file that may not be opened.
         QFile::setPermissions(tree.dev() + u"/sda"_s, QFileDevice::Permissions());
-        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartSource>());
+        TLocalWmiProvider provider(tree.sys(), tree.dev(), std::make_unique<drives::local::TAtaSmartSource>());
         TDriveList list;
         EXPECT_EQ(ReadComputerDrives(provider, u"."_s, list, QString(), QString()), kReadNoSmart);
         EXPECT_EQ(list.Count(), 4);
@@ -128,17 +128,17 @@ TEST(LocalReading, NoSmartOrNoRights)
 namespace {
 
 // A drive that fails while its S.M.A.R.T. data is read, as a dying disk does.
-class FailingReadSource final : public platform::TSmartSource
+class FailingReadSource final : public drives::local::TSmartSource
 {
 public:
     explicit FailingReadSource(QString device)
         : m_device(std::move(device))
     {
     }
-    platform::TSmartReading ReadSectors(const QString &devicePath) override
+    drives::local::TSmartReading ReadSectors(const QString &devicePath) override
     {
         if (devicePath == m_device)
-            throw wmi::EWmiError(u"%1: SMART READ DATA failed: Input/output error"_s.arg(devicePath));
+            throw drives::EWmiError(u"%1: SMART READ DATA failed: Input/output error"_s.arg(devicePath));
         return {};
     }
 
@@ -156,12 +156,12 @@ TEST(LocalReading, UnreadableDisksGiveTheirReason)
     struct Row
     {
         const char *what;
-        std::function<std::unique_ptr<platform::TSmartSource>()> source;
+        std::function<std::unique_ptr<drives::local::TSmartSource>()> source;
         QString reason;
     };
     const Row rows[] = {
         // libatasmart itself on device nodes that speak no ATA.
-        {"no drive answers ATA commands", [] { return std::make_unique<platform::TAtaSmartSource>(); },
+        {"no drive answers ATA commands", [] { return std::make_unique<drives::local::TAtaSmartSource>(); },
          stage + u"Cannot open \"%1\" for ATA commands: "_s.arg(sda)},
         {"SMART READ DATA fails", [&] { return std::make_unique<FailingReadSource>(sdb); },
          stage + u"%1: SMART READ DATA failed: Input/output error"_s.arg(sdb)},
@@ -194,11 +194,11 @@ TEST(Recordings, RoundTrip)
     EXPECT_EQ(ReadComputerDrives(direct, u"PC7"_s, expected, QString(), QString()), kReadFlagged);
 
     TLocalWmiProvider recorded = provider();
-    const QJsonObject recording = platform::RecordComputer(recorded, u"PC7"_s, QString(), QString());
+    const QJsonObject recording = drives::recordings::RecordComputer(recorded, u"PC7"_s, QString(), QString());
     test::ScopedSandbox sandbox;
     WriteJson(sandbox.path(u"pc7.json"_s), recording); // found without regard to letter case
 
-    platform::TWmiRecordingProvider replay(sandbox.path());
+    drives::recordings::TWmiRecordingProvider replay(sandbox.path());
     TDriveList list;
     EXPECT_EQ(ReadComputerDrives(replay, u"\\\\PC7"_s, list, u"u"_s, u"p"_s), kReadFlagged);
     ASSERT_EQ(list.Count(), expected.Count());
@@ -226,12 +226,12 @@ TEST(Recordings, PendingSectorsAndTheDrivesOwnVerdict)
     for (const bool driveSaysGood : {true, false}) {
         TLocalWmiProvider local(tree.sys(), tree.dev(),
                                 std::make_unique<FixedSource>(tree.dev() + u"/sda"_s,
-                                                              platform::TSmartSectors{bytes(data), bytes(thresholds),
+                                                              drives::local::TSmartSectors{bytes(data), bytes(thresholds),
                                                                                       driveSaysGood}));
         const QString name = driveSaysGood ? u"pending"_s : u"predicting"_s;
-        WriteJson(sandbox.path(name + u".json"_s), platform::RecordComputer(local, name, QString(), QString()));
+        WriteJson(sandbox.path(name + u".json"_s), drives::recordings::RecordComputer(local, name, QString(), QString()));
     }
-    platform::TWmiRecordingProvider replay(sandbox.path());
+    drives::recordings::TWmiRecordingProvider replay(sandbox.path());
     TDriveList list;
     EXPECT_EQ(ReadComputerDrives(replay, u"pending"_s, list, QString(), QString()), kReadFlagged);
     const TDriveInformation &sda = list.Items(1);
@@ -254,8 +254,8 @@ TEST(Recordings, RecordedOutcomes)
 {
     test::ScopedSandbox sandbox;
     test::FakeSysfs tree;
-    TLocalWmiProvider local(tree.sys(), tree.dev(), std::make_unique<platform::TAtaSmartBlobSource>());
-    const QJsonObject good = platform::RecordComputer(local, u"X"_s, QString(), QString());
+    TLocalWmiProvider local(tree.sys(), tree.dev(), std::make_unique<drives::local::TAtaSmartBlobSource>());
+    const QJsonObject good = drives::recordings::RecordComputer(local, u"X"_s, QString(), QString());
     // This machine's tree has no S.M.A.R.T. drive: the failure is recorded.
     EXPECT_TRUE(good[u"Namespaces"_s][u"root\\WMI"_s][u"Classes"_s][u"MSStorageDriver_FailurePredictData"_s]
                     .toObject()
@@ -282,7 +282,7 @@ TEST(Recordings, RecordedOutcomes)
     for (const Case &c : {Case{u"nosmart"_s, kReadNoSmart, 4}, Case{u"refused"_s, kReadNoCimv2, 0},
                           Case{u"damaged"_s, kReadNoCimv2, 0}, Case{u"missing"_s, kReadNoCimv2, 0},
                           Case{u"../nosmart"_s, kReadNoCimv2, 0}}) {
-        platform::TWmiRecordingProvider replay(sandbox.path());
+        drives::recordings::TWmiRecordingProvider replay(sandbox.path());
         TDriveList list;
         EXPECT_EQ(ReadComputerDrives(replay, c.computer, list, QString(), QString()), c.result)
             << qPrintable(c.computer);
@@ -294,15 +294,15 @@ TEST(ProviderChoice, LocalRecordingsOrRemote)
 {
     const QString host = QSysInfo::machineHostName();
     for (const QString &name : {u"."_s, u"localhost"_s, u"LocalHost"_s, host, host.toUpper(), host.section(u'.', 0, 0)})
-        EXPECT_TRUE(platform::IsLocalComputerName(name)) << qPrintable(name);
+        EXPECT_TRUE(drives::IsLocalComputerName(name)) << qPrintable(name);
     for (const QString &name : {u"otherpc"_s, u"10.0.0.7"_s, u"localhost2"_s, QString()})
-        EXPECT_FALSE(platform::IsLocalComputerName(name)) << qPrintable(name);
+        EXPECT_FALSE(drives::IsLocalComputerName(name)) << qPrintable(name);
 
     test::ScopedSandbox sandbox;
-    EXPECT_NE(dynamic_cast<platform::TWmiRecordingProvider *>(
-                  platform::ChooseWmiProvider(u"localhost"_s, sandbox.path()).get()),
+    EXPECT_NE(dynamic_cast<drives::recordings::TWmiRecordingProvider *>(
+                  drives::ChooseWmiProvider(u"localhost"_s, sandbox.path()).get()),
               nullptr);
-    EXPECT_NE(dynamic_cast<TLocalWmiProvider *>(platform::ChooseWmiProvider(u"."_s, QString()).get()), nullptr);
+    EXPECT_NE(dynamic_cast<TLocalWmiProvider *>(drives::ChooseWmiProvider(u"."_s, QString()).get()), nullptr);
 
     // Any other computer is remote. One that refuses the connection reads as
     // "RPC server unavailable"; the address is on this machine's loopback and
@@ -313,27 +313,27 @@ TEST(ProviderChoice, LocalRecordingsOrRemote)
     EXPECT_EQ(ReadComputerDrives(u"\\\\127.0.0.9"_s, list, u"dom\\u"_s, u"p"_s), kReadNoCimv2);
     EXPECT_EQ(list.ComputerName, u"\\\\127.0.0.9"_s);
     EXPECT_EQ(list.Count(), 0);
-    const auto remote = platform::ChooseWmiProvider(u"127.0.0.9"_s, QString());
+    const auto remote = drives::ChooseWmiProvider(u"127.0.0.9"_s, QString());
     EXPECT_EQ(dynamic_cast<TLocalWmiProvider *>(remote.get()), nullptr);
-    EXPECT_EQ(dynamic_cast<platform::TWmiRecordingProvider *>(remote.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<drives::recordings::TWmiRecordingProvider *>(remote.get()), nullptr);
     try {
         auto services = remote->CreateLocator()->ConnectServer(u"127.0.0.9"_s, u"root\\CIMV2"_s, u"dom\\u"_s, u"p"_s);
         services->ExecQuery(u"SELECT * FROM Win32_DiskDrive"_s, u"WQL"_s, 32);
         ADD_FAILURE() << "a refused connection succeeded";
-    } catch (const wmi::EWmiError &e) {
+    } catch (const drives::EWmiError &e) {
         EXPECT_TRUE(e.message().contains(u"127.0.0.9"_s)) << qPrintable(e.message());
     }
     qunsetenv("VALMORA_WINRM_PORT");
 
     // $VALMORA_RECORDINGS points every name at the recordings.
     qputenv("VALMORA_RECORDINGS", sandbox.path().toLocal8Bit());
-    EXPECT_EQ(platform::RecordingsFolderFromEnvironment(), sandbox.path());
+    EXPECT_EQ(drives::RecordingsFolderFromEnvironment(), sandbox.path());
     qunsetenv("VALMORA_RECORDINGS");
 }
 
 TEST(Recordings, SampleComputers)
 {
-    platform::TWmiRecordingProvider replay(test::OwnFixture(u"drivedata/recordings"_s));
+    drives::recordings::TWmiRecordingProvider replay(test::OwnFixture(u"drivedata/recordings"_s));
     TDriveList failing;
     EXPECT_EQ(ReadComputerDrives(replay, u"FAILING-PC"_s, failing, QString(), QString()), kReadFlagged);
     ASSERT_EQ(failing.Count(), 1);

@@ -12,8 +12,8 @@ using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 using valmora::test::Sector;
 using valmora::test::WmiScript;
-using valmora::wmi::TWmiInstance;
-using valmora::wmi::TWmiNull;
+using valmora::drives::TWmiInstance;
+using valmora::drives::TWmiNull;
 
 namespace {
 
@@ -46,7 +46,7 @@ Sector ThresholdSector()
     return s;
 }
 
-TWmiInstance Instance(std::initializer_list<std::pair<QString, wmi::TWmiValue>> properties)
+TWmiInstance Instance(std::initializer_list<std::pair<QString, drives::TWmiValue>> properties)
 {
     TWmiInstance i;
     for (const auto &[name, value] : properties)
@@ -166,7 +166,7 @@ TEST(DriveReader, ReadsTwoDrivesThroughFiveConnections)
 // threshold; a computer without the status class reads as before.
 TEST(DriveReader, DrivesOwnFailurePrediction)
 {
-    for (const wmi::TWmiValue &predicts : {wmi::TWmiValue(true), wmi::TWmiValue(u"True"_s)}) {
+    for (const drives::TWmiValue &predicts : {drives::TWmiValue(true), drives::TWmiValue(u"True"_s)}) {
         WmiScript script = TwoDrives();
         script.classes[kStatus] = {Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}}), // no verdict given
                                    Instance({{u"InstanceName"_s, u"IDE\\DISKA\\5&1&0_0"_s}, {u"PredictFailure"_s, false}}),

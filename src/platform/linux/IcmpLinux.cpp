@@ -111,7 +111,7 @@ public:
             // Without it every raw socket queues the answers of every ping in
             // flight, and a busy cycle can crowd out its own reply. What slips
             // in before the filter is attached is still sorted out by AnswerTo.
-            std::vector<sock_filter> code = icmp::RawReplyFilter(id, sequence);
+            std::vector<sock_filter> code = platform::icmp::RawReplyFilter(id, sequence);
             const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
             ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
         }
@@ -171,7 +171,7 @@ public:
                                          reinterpret_cast<sockaddr *>(&from), &fromLength);
             if (n < 0)
                 continue;
-            if (auto type = icmp::AnswerTo(reinterpret_cast<const unsigned char *>(buffer.constData()),
+            if (auto type = platform::icmp::AnswerTo(reinterpret_cast<const unsigned char *>(buffer.constData()),
                                            static_cast<std::size_t>(n), raw, id, sequence, from.sin_addr, target)) {
                 status.ReplyStatusType = *type;
                 status.FromIpAddress = dotted(from.sin_addr);
@@ -212,7 +212,7 @@ private:
 
 } // namespace
 
-namespace icmp {
+namespace platform::icmp {
 
 std::optional<TReplyStatusType> AnswerTo(const unsigned char *data, std::size_t n, bool raw, std::uint16_t id,
                                          std::uint16_t sequence, in_addr from, in_addr target)
@@ -287,7 +287,7 @@ std::vector<sock_filter> RawReplyFilter(std::uint16_t id, std::uint16_t sequence
     return code;
 }
 
-} // namespace icmp
+} // namespace platform::icmp
 
 std::unique_ptr<TIcmpEcho> CreateSystemIcmpEcho()
 {

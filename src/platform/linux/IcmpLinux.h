@@ -15,7 +15,7 @@
 
 struct sock_filter;
 
-namespace valmora::icmp {
+namespace valmora::platform::icmp {
 
 // What a received datagram says about the echo request (id, sequence) sent to
 // target: an echo reply from target with both numbers, or an unreachable or
@@ -30,4 +30,4 @@ std::optional<TReplyStatusType> AnswerTo(const unsigned char *data, std::size_t 
 // to other pings never fill this socket's receive buffer.
 std::vector<sock_filter> RawReplyFilter(std::uint16_t id, std::uint16_t sequence);
 
-} // namespace valmora::icmp
+} // namespace valmora::platform::icmp
