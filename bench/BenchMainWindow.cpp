@@ -147,9 +147,6 @@ struct World
         parts.ReadDrives = [](const QString &, TDriveList &, const QString &, const QString &) { return 1; };
         parts.CreateThreadParts = [] {
             TRefreshThreadParts p;
-            p.ThisComputerSource = std::make_unique<TThisComputer>();
-            p.NetworkSource = std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<ListEnumerator>(QStringList()));
-            p.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
             p.Echo = std::make_unique<SilentEcho>();
             p.ReadDrives = [](const QString &, TDriveList &, const QString &, const QString &) { return 1; };
             return p;

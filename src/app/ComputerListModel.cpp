@@ -42,12 +42,6 @@ std::shared_ptr<TDriveList> CopyDrives(const TDriveList &from)
     return to;
 }
 
-int CompareComputerCaptions(const QString &left, const QString &right)
-{
-    const int c = QString::compare(AsciiUpper(left), AsciiUpper(right), Qt::CaseSensitive);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
 TComputerListModel::TComputerListModel(QIcon computer, QIcon crossed, QObject *parent)
     : QAbstractItemModel(parent)
     , m_computer(std::move(computer))
@@ -183,7 +177,7 @@ QModelIndex TComputerListModel::GroupIndex(TComputerGroup group) const
 int TComputerListModel::lowerBound(const Group &rows, const QString &name)
 {
     const auto it = std::lower_bound(rows.begin(), rows.end(), name, [](const TComputerRow &row, const QString &probe) {
-        return CompareComputerCaptions(row.Name, probe) < 0;
+        return CompareComputerNames(row.Name, probe) < 0;
     });
     return static_cast<int>(it - rows.begin());
 }
@@ -193,7 +187,7 @@ QModelIndex TComputerListModel::Find(const QString &name) const
     for (std::size_t g = 0; g < m_groups.size(); ++g) {
         const Group &rows = m_groups[g];
         const int at = lowerBound(rows, name);
-        if (at < static_cast<int>(rows.size()) && CompareComputerCaptions(rows[static_cast<std::size_t>(at)].Name, name) == 0)
+        if (at < static_cast<int>(rows.size()) && CompareComputerNames(rows[static_cast<std::size_t>(at)].Name, name) == 0)
             return createIndex(at, 0, static_cast<quintptr>(g + 1));
     }
     return {};
@@ -253,7 +247,7 @@ void TComputerListModel::Reset(std::vector<TComputerRow> rows)
         if (groups[g].empty())
             continue;
         std::stable_sort(groups[g].begin(), groups[g].end(), [](const TComputerRow &a, const TComputerRow &b) {
-            return CompareComputerCaptions(a.Name, b.Name) < 0;
+            return CompareComputerNames(a.Name, b.Name) < 0;
         });
         beginInsertRows(parent, 0, static_cast<int>(groups[g].size()) - 1);
         m_groups[g] = std::move(groups[g]);

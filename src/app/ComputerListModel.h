@@ -54,8 +54,6 @@ QString ComputerReasonText(const TComputerRow &computer);
 // A list of its own with the drives, name and readout time of from.
 std::shared_ptr<TDriveList> CopyDrives(const TDriveList &from);
 
-// The list's order: ASCII letters without regard to case, other characters by code.
-int CompareComputerCaptions(const QString &left, const QString &right);
 
 class TComputerListModel final : public QAbstractItemModel
 {

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include "foundation/DataPaths.h"
 #include "AboutForm.h"
 #include "ComCtrlsHelpers.h"
 #include "MessageBox.h"
@@ -85,6 +86,9 @@ TMainFormParts TMainFormParts::System()
 TMainForm::TMainForm(TMainFormParts parts, QWidget *parent)
     : QMainWindow(parent)
     , m_parts(std::move(parts))
+    , m_sources(std::make_shared<TComputerSources>(std::move(m_parts.ThisComputer1),
+                                                   std::move(m_parts.NetworkNeigborhoodComputes1),
+                                                   std::move(m_parts.IPNetworkNeigborhoodComputes1)))
     , m_state(DataFolder())
 {
     setObjectName(u"frmMain"_s);
@@ -131,7 +135,7 @@ void TMainForm::formDestroy()
 
 void TMainForm::createComponents()
 {
-    setWindowTitle(u"VALMORA 2015"_s);
+    setWindowTitle(QString::fromUtf16(kProgramCaption));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     setFont(formFont());
     setWindowIcon(renderIcon(u":/images/valmora.svg"_s, 64));
@@ -290,7 +294,7 @@ void TMainForm::BringToFront()
 
 QString TMainForm::DataFolder() const
 {
-    return TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
+    return DataPaths::DataFolder();
 }
 
 // ---------------------------------------------------------------------------
@@ -337,33 +341,30 @@ void TMainForm::saveColumns()
 // ---------------------------------------------------------------------------
 // Start
 
-TNNBase *TMainForm::chooseSource(int searchKind)
+TNNBase *TMainForm::chooseSource(TSearchKind searchKind)
 {
-    switch (searchKind) {
-    case 0:
-        return m_parts.ThisComputer1.get();
-    case 2:
-        // The ranges of the settings, for the first run as for a rebuild.
-        m_parts.IPNetworkNeigborhoodComputes1->SetIPRanges(TOptions::ReadIPRanges());
-        return m_parts.IPNetworkNeigborhoodComputes1.get();
-    default:
-        return m_parts.NetworkNeigborhoodComputes1.get();
+    if (searchKind == TSearchKind::IPRanges) {
+        // The ranges of the settings, for the first run, a rebuild and the
+        // thread's cycles alike.
+        const auto lock = m_sources->Lock();
+        m_sources->IPRanges()->SetIPRanges(TOptions::ReadIPRanges());
     }
+    return m_sources->Source(searchKind);
 }
 
 void TMainForm::WMStart()
 {
-    TNNBase *source = chooseSource(TOptions::ReadSearchKind());
+    TNNBase *source = chooseSource(SearchKindFromNumber(TOptions::ReadSearchKind()));
     if (TOptions::ReadFirstRun()) {
         startFirstRun(source);
         return;
     }
-    if (source == m_parts.NetworkNeigborhoodComputes1.get()) {
+    if (source == m_sources->Network()) {
         // The network's answers take their seconds: the stored computers are
         // shown at once, the answers join them when they come.
         showStoredComputers();
-        startRefreshThread(source);
-        startDiscovery();
+        m_discoveryPending = true;
+        startRefreshThread();
         return;
     }
     try {
@@ -373,25 +374,25 @@ void TMainForm::WMStart()
         // read, say) is reported; the computers are still watched.
         ShowCommandError(this, e);
     }
-    startRefreshThread(source);
+    startRefreshThread();
 }
 
-void TMainForm::startRefreshThread(TNNBase *source)
+void TMainForm::startRefreshThread()
 {
     TRefreshThreadParts threadParts = m_parts.CreateThreadParts();
-    // The thread walks the ranges again every cycle, so it needs them too.
-    if (threadParts.IPSource)
-        threadParts.IPSource->SetIPRanges(TOptions::ReadIPRanges());
+    threadParts.Sources = m_sources;
     RefreshThread = std::make_unique<TRefreshThread>(std::move(threadParts));
     RefreshThread->DomainUser = TOptions::ReadUser();
     RefreshThread->DomainPassword = TOptions::ReadUserP();
     RefreshThread->SetSearchKind(TOptions::ReadSearchKind());
-    if (RefreshThread->Source() && source)
-        RefreshThread->Source()->Computers() = source->Computers();
     RefreshThread->DataFolder = DataFolder();
     // Both run in the refresh thread: they only queue the work for the window.
     RefreshThread->OnStatusText = [this](const QString &text) {
         QMetaObject::invokeMethod(this, [this, text] { WMStatusText(text); }, Qt::QueuedConnection);
+    };
+    RefreshThread->OnSourceRefreshed = [this](const QStringList &names) {
+        QMetaObject::invokeMethod(
+            this, [this, names] { Guarded(this, [&] { discoveryAnswered(names); }); }, Qt::QueuedConnection);
     };
     RefreshThread->OnCycleDone = [this](std::shared_ptr<TCycleBatch> batch) {
         QMetaObject::invokeMethod(

@@ -38,10 +38,12 @@ class TTrayIcon;
 // The window's parts that touch the world, replaceable in tests.
 struct TMainFormParts
 {
+    // The computer sources; the window builds its list from them and hands
+    // the same set to the refresh thread.
     std::unique_ptr<TThisComputer> ThisComputer1;
     std::unique_ptr<TNetworkNeigborhoodComputes> NetworkNeigborhoodComputes1;
     std::unique_ptr<TIPNetworkNeigborhoodComputes> IPNetworkNeigborhoodComputes1;
-    // The ping of the first-run discovery (made for its worker).
+    // The ping of the first-run checks (made for their worker).
     std::function<std::unique_ptr<TIcmpEcho>()> CreateEcho;
     TReadDrives ReadDrives;
     QString LocalComputerName;
@@ -72,10 +74,11 @@ public:
     // The selected computer's name; empty when none is selected.
     QString SelectedItem() const { return m_selected; }
     QIcon ComputerImage(int index) const { return m_computers->Image(index != 0); }
-    int ListSearchKind() const { return m_listSearchKind; }
+    int ListSearchKind() const { return SearchKindNumber(m_listSearchKind); }
     bool StartupDone() const { return m_startupDone; }
     // The network's answers at a later start have not been merged yet.
     bool DiscoveryPending() const { return m_discoveryPending; }
+    const std::shared_ptr<TComputerSources> &Sources() const { return m_sources; }
     int MergeCount() const { return m_mergeCount; }
     TRefreshThread *Thread() const { return RefreshThread.get(); }
     // Returns when the window's state-file writes are on disk.
@@ -136,16 +139,16 @@ private:
     void PrepareWindow();
     void createComponents();
     void WMStart();
-    TNNBase *chooseSource(int searchKind);
+    TNNBase *chooseSource(TSearchKind searchKind);
     void startFirstRun(TNNBase *source);
     void firstRunRefreshed(TNNBase *source, bool refreshed);
     void firstRunChecked(const QString &name, int state, const TSharedDrives &drives);
-    void finishFirstRun(TNNBase *source);
-    void startRefreshThread(TNNBase *source);
+    void finishFirstRun();
+    void startRefreshThread();
     // Lists the computers of the network source's stored readouts, without asking the network.
     void showStoredComputers();
-    // Asks the network off the window's thread; discoveryAnswered merges the answers.
-    void startDiscovery();
+    // The first answers of the network (the refresh thread's first refresh of
+    // the source): the computers the list lacks join it with their stored state.
     void discoveryAnswered(const QStringList &names);
     static QStringList sourceNames(const TNNBase &source);
     // The computers with their stored states and readouts.
@@ -173,6 +176,7 @@ private:
     void saveColumns();
 
     TMainFormParts m_parts;
+    std::shared_ptr<TComputerSources> m_sources;
     std::unique_ptr<TSMARTAttrDecription> AttrDescriptions;
     std::unique_ptr<TRefreshThread> RefreshThread;
     TStateStore m_state;
@@ -180,7 +184,7 @@ private:
     QString m_selected;
     // Whose drives the view shows: the selected computer, or the current one during a merge.
     QString m_shown;
-    int m_listSearchKind = 0;
+    TSearchKind m_listSearchKind = TSearchKind::ThisComputer;
     int m_mergeCount = 0;
     bool m_merging = false;
     bool m_startupDone = false;

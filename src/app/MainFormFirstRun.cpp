@@ -25,9 +25,10 @@ void TMainForm::startFirstRun(TNNBase *source)
     ApplicationEvents1Minimize();
     // The source enumerates in the worker; the window does not touch it meanwhile.
     StopDiscovery = false;
-    m_discovery = std::thread([this, source] {
+    m_discovery = std::thread([this, source, sources = m_sources] {
         bool refreshed = false;
         try {
+            const auto lock = sources->Lock();
             refreshed = source->Refresh();
         } catch (const std::exception &e) {
             XLogSystem().LogException(e, 0);
@@ -45,12 +46,12 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
     if (m_destroyed)
         return;
     if (!refreshed) {
-        finishFirstRun(source);
+        finishFirstRun();
         return;
     }
     if (source->ComputerCount() < 1) {
         ShowMessageBox(this, u"Atenttion"_s, u"There is no computers! Enable NetworkNeigborhood!"_s);
-        finishFirstRun(source);
+        finishFirstRun();
         return;
     }
     QStringList captions;
@@ -74,7 +75,7 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
                                   DataFolder(),
                                   m_parts.LocalComputerName};
     // Settings are read here, never from the worker.
-    m_discovery = std::thread([this, source, captions, environment = std::move(environment),
+    m_discovery = std::thread([this, captions, environment = std::move(environment),
                                atOnce = TOptions::ReadChecksAtOnce()] {
         TCheckPoolEvents events;
         events.StopRequested = [this] { return StopDiscovery.load(); };
@@ -90,7 +91,7 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
         const TCheckPoolResult result = CheckComputers(captions, atOnce, environment, events);
         if (!result.Stopped)
             QMetaObject::invokeMethod(
-                this, [this, source] { Guarded(this, [&] { finishFirstRun(source); }); }, Qt::QueuedConnection);
+                this, [this] { Guarded(this, [&] { finishFirstRun(); }); }, Qt::QueuedConnection);
     });
 }
 
@@ -105,13 +106,13 @@ void TMainForm::firstRunChecked(const QString &name, int state, const TSharedDri
     TComputerRow row{known->Name, GroupFromState(state), known->Cross, drives, reason.Text, reason.Time};
     const QString caption = row.Name;
     putQuietly(std::move(row));
-    m_state.WriteState(CheckedHostName(caption), StateOfGroup(GroupFromState(state)));
-    if (CompareComputerCaptions(m_shown, caption) == 0)
+    m_state.WriteState(BareComputerName(caption), StateOfGroup(GroupFromState(state)));
+    if (CompareComputerNames(m_shown, caption) == 0)
         showComputerDrives(caption);
     UpdateActions();
 }
 
-void TMainForm::finishFirstRun(TNNBase *source)
+void TMainForm::finishFirstRun()
 {
     if (m_discovery.joinable())
         m_discovery.join();
@@ -119,7 +120,7 @@ void TMainForm::finishFirstRun(TNNBase *source)
         return;
     TOptions::WriteFirstRun(false);
     TrayIcon1DblClick();
-    startRefreshThread(source);
+    startRefreshThread();
 }
 
 } // namespace valmora

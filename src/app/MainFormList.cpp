@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 
+#include "foundation/DataPaths.h"
 #include "MessageBox.h"
 
 #include "discovery/Computers.h"
@@ -26,7 +27,7 @@ namespace {
 // The readout file a check of the computer writes.
 QString informationFileName(const QString &dataFolder, const QString &caption)
 {
-    return dataFolder + CheckedHostName(caption) + u".wci"_s;
+    return DataPaths::ReadoutFile(dataFolder, caption);
 }
 
 } // namespace
@@ -60,8 +61,8 @@ void TMainForm::removeItem(const QString &caption)
     const TComputerRow *computer = m_computers->Computer(caption);
     if (!computer)
         return;
-    const bool selected = CompareComputerCaptions(m_selected, computer->Name) == 0;
-    const bool shown = CompareComputerCaptions(m_shown, computer->Name) == 0;
+    const bool selected = CompareComputerNames(m_selected, computer->Name) == 0;
+    const bool shown = CompareComputerNames(m_shown, computer->Name) == 0;
     if (selected)
         unselectItem();
     // The focused computer's drives may be shown without it being selected.
@@ -126,7 +127,7 @@ void TMainForm::acRefreshExecute()
     // The source is the window's again only when the discovery has let it go.
     if (m_discovery.joinable())
         m_discovery.join();
-    m_listSearchKind = TOptions::ReadSearchKind();
+    m_listSearchKind = SearchKindFromNumber(TOptions::ReadSearchKind());
     TNNBase *source = chooseSource(m_listSearchKind);
     lvComputers->setUpdatesEnabled(false);
     clearList();
@@ -134,51 +135,39 @@ void TMainForm::acRefreshExecute()
         lvComputers->setUpdatesEnabled(true);
         UpdateActions();
     });
-    if (!source->Refresh())
-        return;
-    if (source == m_parts.NetworkNeigborhoodComputes1.get())
-        m_parts.NetworkNeigborhoodComputes1->AddKnownComputers(DataFolder());
-    resetQuietly(storedRows(sourceNames(*source)));
+    QStringList names;
+    {
+        const auto lock = m_sources->Lock();
+        if (!source->Refresh())
+            return;
+        if (source == m_sources->Network())
+            m_sources->Network()->AddKnownComputers(DataFolder());
+        names = sourceNames(*source);
+    }
+    resetQuietly(storedRows(names));
     setCurrentQuietly(m_computers->FirstComputer());
 }
 
 void TMainForm::showStoredComputers()
 {
-    m_listSearchKind = TOptions::ReadSearchKind();
-    TNetworkNeigborhoodComputes &network = *m_parts.NetworkNeigborhoodComputes1;
-    network.AddKnownComputers(DataFolder());
-    resetQuietly(storedRows(sourceNames(network)));
+    m_listSearchKind = SearchKindFromNumber(TOptions::ReadSearchKind());
+    QStringList names;
+    {
+        const auto lock = m_sources->Lock();
+        TNetworkNeigborhoodComputes &network = *m_sources->Network();
+        network.AddKnownComputers(DataFolder());
+        names = sourceNames(network);
+    }
+    resetQuietly(storedRows(names));
     setCurrentQuietly(m_computers->FirstComputer());
     UpdateActions();
 }
 
-void TMainForm::startDiscovery()
-{
-    // The network source is the worker's until its answers are posted back.
-    StopDiscovery = false;
-    m_discoveryPending = true;
-    m_discovery = std::thread([this, network = m_parts.NetworkNeigborhoodComputes1.get(), folder = DataFolder()] {
-        QStringList names;
-        try {
-            if (network->Refresh()) {
-                network->AddKnownComputers(folder);
-                names = sourceNames(*network);
-            }
-        } catch (const std::exception &e) {
-            XLogSystem().LogException(e, 0);
-        }
-        QMetaObject::invokeMethod(
-            this, [this, names] { Guarded(this, [&] { discoveryAnswered(names); }); }, Qt::QueuedConnection);
-    });
-}
-
 void TMainForm::discoveryAnswered(const QStringList &names)
 {
-    if (m_discovery.joinable())
-        m_discovery.join();
-    m_discoveryPending = false;
-    if (m_destroyed)
+    if (!m_discoveryPending || m_destroyed)
         return;
+    m_discoveryPending = false;
     // The computers the list does not hold yet join it with their stored
     // state and readout; a cycle's merge may have brought them already.
     QStringList missing;
@@ -227,14 +216,14 @@ void TMainForm::reselect(const QString &caption)
     lvComputers->scrollTo(index);
     // Selecting it already ran the selection handler; this covers a view that
     // still held the computer selected while the window had let it go.
-    if (m_selected.isEmpty() || CompareComputerCaptions(m_selected, caption) != 0)
+    if (m_selected.isEmpty() || CompareComputerNames(m_selected, caption) != 0)
         lvComputersSelectItem();
 }
 
 void TMainForm::RemoveDeletedComputers(QStringList &names)
 {
     for (const QString &name : std::as_const(names))
-        removeItem(CheckedHostName(name));
+        removeItem(BareComputerName(name));
     names.clear();
     UpdateActions();
 }
@@ -368,7 +357,7 @@ void TMainForm::UpdateActions()
 
 void TMainForm::acDeleteComputerInformationUpdate()
 {
-    acDeleteComputerInformation->setVisible(m_listSearchKind == 1);
+    acDeleteComputerInformation->setVisible(m_listSearchKind == TSearchKind::NetworkNeighbourhood);
     const TComputerRow *computer = m_computers->Computer(m_selected);
     acDeleteComputerInformation->setEnabled(computer && (computer->Group == TComputerGroup::Unavailable ||
                                                          computer->Group == TComputerGroup::Suspected));

@@ -1,5 +1,6 @@
 #include "MessageBox.h"
 
+#include "foundation/DataPaths.h"
 #include "foundation/Exception.h"
 
 #include <QGuiApplication>
@@ -32,7 +33,7 @@ QMessageBox::StandardButton ShowMessageBox(QWidget *parent, const QString &capti
 
 void ShowCommandError(QWidget *parent, const std::exception &e)
 {
-    ShowMessageBox(parent, u"VALMORA 2015"_s, ExceptionMessage(e));
+    ShowMessageBox(parent, QString::fromUtf16(kProgramCaption), ExceptionMessage(e));
 }
 
 void ShowErrorBox(QWidget *parent, const std::exception &e)

@@ -1,5 +1,6 @@
 #include "TrayIcon.h"
 
+#include "foundation/DataPaths.h"
 #include <QAction>
 #include <QMenu>
 
@@ -11,7 +12,7 @@ TTrayIcon::TTrayIcon(const QIcon &icon, QAction *exit, QWidget *window)
     : QSystemTrayIcon(icon, window)
 {
     setObjectName(u"TrayIcon1"_s);
-    setToolTip(u"VALMORA 2015"_s);
+    setToolTip(QString::fromUtf16(kProgramCaption));
     acShowWindow = new QAction(u"Show"_s, this);
     acShowWindow->setObjectName(u"acShowWindow"_s);
     acRefreshStatus = new QAction(u"Refresh status"_s, this);

@@ -1,6 +1,7 @@
 // The desktop program: one instance, the log, the main window.
 
 #include "CheckPrevious.h"
+#include "foundation/DataPaths.h"
 #include "MainForm.h"
 
 #include "drivedata/Verdicts.h"
@@ -17,8 +18,8 @@ using namespace Qt::Literals::StringLiterals;
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(u"VALMORA 2015"_s);
-    QApplication::setApplicationDisplayName(u"VALMORA 2015"_s);
+    QApplication::setApplicationName(QString::fromUtf16(valmora::kProgramCaption));
+    QApplication::setApplicationDisplayName(QString::fromUtf16(valmora::kProgramCaption));
     QApplication::setDesktopFileName(u"valmora"_s);
     // The window may hide in the tray while a message box closes: only closing the window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -33,7 +34,7 @@ int main(int argc, char *argv[])
 
     // Judged with the drive database, the baseline of the data folder and the user's switch.
     valmora::SetVerdictRules(valmora::ProgramVerdictRules(
-        valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s), valmora::TOptions::ReadSectorWarnings()));
+        valmora::DataPaths::DataFolder(), valmora::TOptions::ReadSectorWarnings()));
 
     valmora::TMainForm form;
     previous.OnActivate = [&form] { form.BringToFront(); };

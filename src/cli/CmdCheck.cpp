@@ -1,5 +1,6 @@
 // valmora-cli check: checks computers exactly as one refresh cycle does.
 #include "CliArgs.h"
+#include "foundation/DataPaths.h"
 #include "CliCommand.h"
 #include "CheckOutput.h"
 #include "DriveOutput.h"
@@ -101,7 +102,7 @@ int run(const QStringList &arguments)
     environment.ReadDrives = RecordingAwareReader(recordings);
     environment.DomainUser = TOptions::ReadUser();
     environment.DomainPassword = TOptions::ReadUserP();
-    environment.DataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
+    environment.DataFolder = DataPaths::DataFolder();
     environment.LocalComputerName = LocalComputerName();
     TCheckPoolEvents events;
     events.OnStarted = [](const QString &host) { PrintError(u"Currently check: %1"_s.arg(host)); };

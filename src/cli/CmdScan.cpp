@@ -1,5 +1,6 @@
 // valmora-cli scan: enumerate one computer source and list the names it finds.
 #include "CheckOutput.h"
+#include "foundation/DataPaths.h"
 #include "CliCommand.h"
 
 #include "discovery/Computers.h"
@@ -170,7 +171,7 @@ int run(const QStringList &args)
         thread.SetChecksAtOnce(a.atOnce);
         thread.DomainUser = TOptions::ReadUser();
         thread.DomainPassword = TOptions::ReadUserP();
-        thread.DataFolder = TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s);
+        thread.DataFolder = DataPaths::DataFolder();
         thread.OnStatusText = [](const QString &text) {
             if (!text.isEmpty())
                 PrintError(text);

@@ -1,5 +1,6 @@
 #include "DriveOutput.h"
 
+#include "foundation/DataPaths.h"
 #include "CliCommand.h"
 
 #include "drivedata/Verdicts.h"
@@ -186,7 +187,7 @@ QJsonObject DriveListJson(const TDriveList &list)
 
 void InstallVerdictRules()
 {
-    SetVerdictRules(ProgramVerdictRules(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s),
+    SetVerdictRules(ProgramVerdictRules(DataPaths::DataFolder(),
                                         TOptions::ReadSectorWarnings()));
 }
 

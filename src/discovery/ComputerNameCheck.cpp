@@ -30,7 +30,7 @@ bool isInvisible(QChar c)
 
 QString ComputerNameProblem(const QString &name)
 {
-    const QString bare = name.startsWith(u"\\\\"_s) ? name.mid(2) : name;
+    const QString bare = BareComputerName(name);
     if (bare.isEmpty())
         return u"the name is empty"_s;
     if (bare.toUtf8().size() > MaxComputerNameBytes)
@@ -83,24 +83,6 @@ QString PrintableName(const QString &name)
     }
     if (name.size() > Shown)
         out += u"…"_s;
-    return out;
-}
-
-QString AsciiLower(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + (u'a' - u'A'));
-    return out;
-}
-
-QString AsciiUpper(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - (u'a' - u'A'));
     return out;
 }
 

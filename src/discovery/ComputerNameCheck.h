@@ -4,6 +4,8 @@
 // names in the data folder) later become file names and INI sections. Every
 // source passes them through this one check before it keeps them.
 
+#include "foundation/ComputerName.h"
+
 #include <QString>
 
 namespace valmora {
@@ -22,9 +24,5 @@ bool AcceptComputerName(const QString &name, const QString &origin);
 // The name with control and other invisible characters shown as \x{…}, cut to
 // a readable length: safe to put into one log line.
 QString PrintableName(const QString &name);
-
-// Lower-cases the ASCII letters only, as the sources store names.
-QString AsciiLower(const QString &text);
-QString AsciiUpper(const QString &text);
 
 } // namespace valmora

@@ -100,7 +100,7 @@ void TNetworkNeigborhoodComputes::AddKnownComputers(const QString &dataFolder)
     for (const QString &entry : entries) {
         if (entry.count(u'.') != 1 || !AsciiLower(entry).endsWith(u".wci"_s))
             continue;
-        const QString name = u"\\\\"_s + entry.left(entry.indexOf(u'.'));
+        const QString name = NetworkComputerName(entry.left(entry.indexOf(u'.')));
         if (!AcceptComputerName(name, u"the data folder"_s))
             continue;
         if (!m_computers.contains(name))

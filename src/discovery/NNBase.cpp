@@ -1,13 +1,14 @@
 #include "NNBase.h"
 
+#include "foundation/ComputerName.h"
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace valmora {
 
 QString TNNBase::ComputerName(int index) const
 {
-    const QString &entry = m_computers.at(index);
-    return entry.startsWith(u"\\\\"_s) ? entry.mid(2) : entry;
+    return BareComputerName(m_computers.at(index));
 }
 
 bool TNNBase::raise(const TComputerEvent &event, const QString &computerName)

@@ -28,7 +28,7 @@ bool TThisComputer::Refresh()
     m_computers.clear();
     m_computers.setSorted(false);
     const QString name = AsciiLower(LocalComputerName(m_host));
-    m_computers.add(u"\\\\"_s + name);
+    m_computers.add(NetworkComputerName(name));
     raise(OnComputerAdded, name); // Cancel means nothing for a single name
     m_computers.setSorted(true);
     return true;

@@ -1,5 +1,6 @@
 #include "DriveBaseline.h"
 
+#include "foundation/DataPaths.h"
 #include "foundation/TextFile.h"
 
 #include <QDir>
@@ -15,7 +16,7 @@ namespace valmora {
 
 QString TDriveBaseline::PathIn(const QString &dataFolder)
 {
-    return dataFolder + u"baseline.json"_s;
+    return DataPaths::BaselineFile(dataFolder);
 }
 
 TDriveBaseline::TDriveBaseline(QString path)

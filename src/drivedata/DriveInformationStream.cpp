@@ -1,5 +1,6 @@
 #include "DriveInformationStream.h"
 
+#include "foundation/DataPaths.h"
 #include "foundation/TextFile.h"
 
 #include <QDir>
@@ -212,7 +213,7 @@ void TDriveList::SaveToFile(const QString &path) const
     for (const auto &drive : m_drives)
         stream.WriteDrive(*drive);
     // An empty list goes beside the file, so the last readout with drives stays.
-    const QString target = m_drives.empty() ? path + u'!' : path;
+    const QString target = m_drives.empty() ? DataPaths::EmptyReadoutFile(path) : path;
     QString error;
     // Written aside and renamed over the old file: a crash, a full disk or a
     // kill mid-save leaves the previous readout, the only memory of a computer

@@ -1,6 +1,7 @@
 #include "WmiDriveReader.h"
 
 #include "drives/WmiProviders.h"
+#include "foundation/ComputerName.h"
 
 #include <QHash>
 #include <QList>
@@ -150,7 +151,7 @@ QString ReadResultText(int result)
 
 QString ServerName(const QString &computer)
 {
-    return computer.startsWith(u"\\\\"_s) ? computer.mid(2) : computer;
+    return BareComputerName(computer);
 }
 
 int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, TDriveList &list, const QString &user,

@@ -1,5 +1,6 @@
 #include "LogStart.h"
 
+#include "DataPaths.h"
 #include "Environment.h"
 #include "LogSystem.h"
 #include "Options.h"
@@ -35,7 +36,7 @@ void StartLog(TXLogSystem &log)
     if (!trace.problem.isEmpty())
         std::fprintf(stderr, "valmora: %s\n", qUtf8Printable(trace.problem));
     log.SetEnabled(trace.enabled);
-    log.SetLogFolder(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora\\Log"_s));
+    log.SetLogFolder(DataPaths::LogFolder());
 }
 
 } // namespace valmora

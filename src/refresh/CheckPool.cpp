@@ -21,7 +21,7 @@ QStringList withoutRepeatedHosts(const QStringList &names)
     QStringList unique;
     QSet<QString> hosts;
     for (const QString &name : names) {
-        const QString host = AsciiUpper(CheckedHostName(name));
+        const QString host = AsciiUpper(BareComputerName(name));
         if (!hosts.contains(host)) {
             hosts.insert(host);
             unique.append(name);

@@ -33,7 +33,7 @@ struct TCheckPoolResult
 };
 
 // Runs CheckComputer for every name, up to atOnce (clamped to 1..256) at a time.
-// A name whose host (CheckedHostName, ASCII letters in any case) came earlier
+// A name whose host (BareComputerName, ASCII letters in any case) came earlier
 // in the list is not checked again, so no two checks write the same file. With
 // atOnce 1 every check runs in the calling thread, one after another; otherwise
 // the calling thread is one of the checking threads. Returns when every check

@@ -1,5 +1,6 @@
 #include "ComputerCheck.h"
 
+#include "foundation/DataPaths.h"
 #include "StateFile.h"
 #include "UserPass.h"
 
@@ -77,16 +78,9 @@ void keepReason(const QString &dataFolder, TAddedComputer &entry, const QString 
 
 } // namespace
 
-TComputerComparer::TComputerComparer()
-    : m_collator(QLocale())
-{
-    m_collator.setCaseSensitivity(Qt::CaseSensitive);
-}
-
 int TComputerComparer::CompareNames(const QString &left, const QString &right) const
 {
-    const int c = m_collator.compare(AsciiUpper(left), AsciiUpper(right));
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    return m_collator.Compare(left, right);
 }
 
 int TComputerComparer::Compare(const TAddedComputer &left, const TAddedComputer &right) const
@@ -150,11 +144,6 @@ QString ReadingReason(int result, const TDriveList &list, const QString &readRea
     return reason;
 }
 
-QString CheckedHostName(const QString &name)
-{
-    return name.contains(u"\\\\"_s) ? name.mid(2) : name;
-}
-
 void CheckComputer(const QString &name, TCheckedComputers &list, const TCheckEnvironment &environment)
 {
     list.push_back(CheckComputer(name, environment));
@@ -166,7 +155,7 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
     TAddedComputer &entry = *added;
     QString readReason; // what the reader said, the one kind of reason that is logged
     try {
-        const QString host = CheckedHostName(name);
+        const QString host = BareComputerName(name);
         bool pingOk = false;
         TIdIcmpClient ping(environment.Echo);
         ping.Host = host;
@@ -197,7 +186,7 @@ std::unique_ptr<TAddedComputer> CheckComputer(const QString &name, const TCheckE
             entry.Reason = ReadingReason(result, entry.Drives, readReason);
         }
         XLogSystem().LogFormat(u"TRefreshThread.CheckComputer: %s"_s, {name}, 0);
-        entry.Drives.SaveToFile(environment.DataFolder + host + u".wci"_s);
+        entry.Drives.SaveToFile(DataPaths::ReadoutFile(environment.DataFolder, host));
     } catch (const std::exception &e) {
         XLogSystem().LogException(e, LogPlace::CheckComputer);
         entry.State = StateUnavailable;

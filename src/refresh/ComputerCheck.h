@@ -5,7 +5,7 @@
 #include "drivedata/SmartTypes.h"
 #include "platform/Icmp.h"
 
-#include <QCollator>
+#include "foundation/ComputerName.h"
 #include <QString>
 
 #include <atomic>
@@ -56,7 +56,6 @@ using TCheckedComputers = std::vector<std::unique_ptr<TAddedComputer>>;
 class TComputerComparer
 {
 public:
-    TComputerComparer();
     int Compare(const TAddedComputer &left, const TAddedComputer &right) const;
     int CompareNames(const QString &left, const QString &right) const;
 
@@ -66,7 +65,7 @@ public:
     bool BinarySearch(const TCheckedComputers &list, const QString &name, qsizetype &index) const;
 
 private:
-    QCollator m_collator;
+    TComputerNameCollator m_collator;
 };
 
 // ReadComputerDrives as the check calls it: computer name, list, user, password
@@ -127,10 +126,6 @@ QString FlaggedDrivesText(const TDriveList &list);
 // A reading's reason as the user is told it: the reader's own, after the
 // flagged drives when there are any; never empty for a result other than 0.
 QString ReadingReason(int result, const TDriveList &list, const QString &readReason);
-
-// The host a computer name stands for ("\\\\PC1" → "PC1"): its readout is
-// DataFolder + host + ".wci".
-QString CheckedHostName(const QString &name);
 
 // Appends exactly one TAddedComputer for the name to the list, whatever happens.
 // No echo reply: state 4. Otherwise the drives are read with the computer's own

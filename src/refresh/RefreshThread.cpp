@@ -19,14 +19,25 @@ TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
     : m_parts(std::move(parts))
     , m_echo(std::move(m_parts.Echo))
 {
+    if (!m_parts.Sources) {
+        if (m_parts.ThisComputerSource || m_parts.NetworkSource || m_parts.IPSource)
+            m_parts.Sources = std::make_shared<TComputerSources>(
+                std::move(m_parts.ThisComputerSource), std::move(m_parts.NetworkSource), std::move(m_parts.IPSource));
+        else
+            m_parts.Sources = TComputerSources::System();
+    }
     m_intervalMs = static_cast<unsigned>(std::max(TOptions::ReadInterval(), 0)) * 1000U;
     m_checksAtOnce = TOptions::ReadChecksAtOnce();
     const TComputerEvent deleted = [this](TNNBase &, const QString &name, bool &) { m_removed.append(name); };
-    for (TNNBase *source : std::initializer_list<TNNBase *>{m_parts.ThisComputerSource.get(), m_parts.NetworkSource.get(),
-                                                            m_parts.IPSource.get()})
-        if (source)
-            source->OnComputerDeleted = deleted;
-    SetSearchKind(1);
+    const TComputerSources &sources = *m_parts.Sources;
+    {
+        const auto lock = sources.Lock();
+        for (TNNBase *source : {sources.Source(TSearchKind::ThisComputer), sources.Source(TSearchKind::IPRanges),
+                                sources.Source(TSearchKind::NetworkNeighbourhood)})
+            if (source)
+                source->OnComputerDeleted = deleted;
+    }
+    SetSearchKind(TSearchKind::NetworkNeighbourhood);
 }
 
 TRefreshThread::~TRefreshThread()
@@ -34,22 +45,10 @@ TRefreshThread::~TRefreshThread()
     Stop();
 }
 
-void TRefreshThread::SetSearchKind(int kind)
+void TRefreshThread::SetSearchKind(TSearchKind kind)
 {
-    // Only a hand-edited setting holds another value; the window falls back to
-    // the network neighbourhood then, and so does the thread.
-    m_searchKind = kind == 0 || kind == 2 ? kind : 1;
-    switch (m_searchKind) {
-    case 0:
-        m_source = m_parts.ThisComputerSource.get();
-        break;
-    case 2:
-        m_source = m_parts.IPSource.get();
-        break;
-    default:
-        m_source = m_parts.NetworkSource.get();
-        break;
-    }
+    m_searchKind = kind;
+    m_source = m_parts.Sources->Source(kind);
 }
 
 void TRefreshThread::SetChecksAtOnce(int checks)
@@ -106,25 +105,31 @@ void TRefreshThread::status(const QString &text)
 std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
 {
     auto batch = std::make_shared<TCycleBatch>();
-    m_removed.clear();
     bool refreshed = false;
-    try {
-        refreshed = m_source && m_source->Refresh();
-    } catch (const std::exception &e) {
-        // A range of the settings that cannot be read: this cycle checks
-        // nothing, the next one tries again; the thread must not end over it.
-        XLogSystem().LogException(e, LogPlace::ReverseLookup);
+    QStringList names;
+    {
+        const auto lock = m_parts.Sources->Lock();
+        try {
+            refreshed = m_source && m_source->Refresh();
+        } catch (const std::exception &e) {
+            // A range of the settings that cannot be read: this cycle checks
+            // nothing, the next one tries again; the thread must not end over it.
+            XLogSystem().LogException(e, LogPlace::ReverseLookup);
+        }
+        if (refreshed) {
+            XLogSystem().LogFormat(u"NB.Refresh %d"_s, {std::int64_t{m_source->ComputerCount()}}, 0);
+            if (TNetworkNeigborhoodComputes *network = m_parts.Sources->Network(); network && m_source == network)
+                network->AddKnownComputers(DataFolder);
+            for (int i = 0; i < m_source->ComputerCount(); ++i)
+                names.append(m_source->ComputerName(i));
+        }
     }
+    if (OnSourceRefreshed)
+        OnSourceRefreshed(names);
     if (refreshed) {
-        XLogSystem().LogFormat(u"NB.Refresh %d"_s, {std::int64_t{m_source->ComputerCount()}}, 0);
-        if (m_source == m_parts.NetworkSource.get())
-            m_parts.NetworkSource->AddKnownComputers(DataFolder);
         if (!Terminated()) {
             const TCheckEnvironment environment{m_echo, m_parts.ReadDrives, DomainUser, DomainPassword, DataFolder,
                                                 m_parts.LocalComputerName};
-            QStringList names;
-            for (int i = 0; i < m_source->ComputerCount(); ++i)
-                names.append(m_source->ComputerName(i));
             TCheckPoolEvents events;
             events.StopRequested = [this] { return Terminated(); };
             events.OnStarted = [](const QString &name) { XLogSystem().LogFormat(u"Komputer: %s"_s, {name}, 0); };
@@ -136,7 +141,10 @@ std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
         return nullptr;
     status(QString());
     TComputerComparer().Sort(batch->CheckedComputers);
-    batch->RemovedComputerNames = std::exchange(m_removed, {});
+    {
+        const auto lock = m_parts.Sources->Lock();
+        batch->RemovedComputerNames = std::exchange(m_removed, {});
+    }
     return batch;
 }
 

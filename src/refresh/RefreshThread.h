@@ -4,6 +4,7 @@
 // checking its computers (several at once) and handing the finished batch over.
 
 #include "ComputerCheck.h"
+#include "ComputerSources.h"
 
 #include "discovery/NNBase.h"
 
@@ -33,6 +34,10 @@ struct TCycleBatch
 // The thread's parts that touch the world, replaceable in tests.
 struct TRefreshThreadParts
 {
+    // The sources the thread shares with its owner (the window's list). When
+    // none are given, the three below become the thread's own set, or, when
+    // they are missing too, the system's.
+    std::shared_ptr<TComputerSources> Sources;
     std::unique_ptr<TThisComputer> ThisComputerSource;
     std::unique_ptr<TNetworkNeigborhoodComputes> NetworkSource;
     std::unique_ptr<TIPNetworkNeigborhoodComputes> IPSource;
@@ -42,7 +47,7 @@ struct TRefreshThreadParts
     TReadDrives ReadDrives;
     QString LocalComputerName;
 
-    // The system's: real sources, ICMP and drive reader.
+    // The system's: ICMP and drive reader (the sources come with the thread).
     static TRefreshThreadParts System();
 };
 
@@ -65,11 +70,17 @@ public:
     // thread (a queued call); the thread keeps nothing of what it hands over.
     std::function<void(const QString &statusText)> OnStatusText;
     std::function<void(std::shared_ptr<TCycleBatch> batch)> OnCycleDone;
+    // After each refresh of the source, before its checks: the source's names
+    // (none when the refresh failed), so that new computers can be shown at once.
+    std::function<void(const QStringList &names)> OnSourceRefreshed;
 
-    // 0 this computer, 2 IP ranges, any other value the network neighbourhood.
-    void SetSearchKind(int kind);
-    int SearchKind() const { return m_searchKind; }
+    // The stored number: 0 this computer, 2 IP ranges, any other value the
+    // network neighbourhood (SearchKindFromNumber).
+    void SetSearchKind(int kind) { SetSearchKind(SearchKindFromNumber(kind)); }
+    void SetSearchKind(TSearchKind kind);
+    int SearchKind() const { return SearchKindNumber(m_searchKind); }
     TNNBase *Source() { return m_source; }
+    const std::shared_ptr<TComputerSources> &Sources() const { return m_parts.Sources; }
     unsigned IntervalMs() const { return m_intervalMs; }
     void SetIntervalMs(unsigned intervalMs) { m_intervalMs = intervalMs; }
     // How many computers a cycle checks at once (1..256); may change while the
@@ -102,11 +113,13 @@ private:
     TRefreshThreadParts m_parts;
     std::shared_ptr<TIcmpEcho> m_echo;
     TNNBase *m_source = nullptr;
-    int m_searchKind = 1;
+    TSearchKind m_searchKind = TSearchKind::NetworkNeighbourhood;
     unsigned m_intervalMs = 300000;
     std::atomic<int> m_checksAtOnce{16};
     bool m_refreshNow = true;
-    QStringList m_removed; // filled by SourceComputerDeleted during Refresh
+    // Names that left the source since the last batch, whoever refreshed it;
+    // guarded by the sources' lock.
+    QStringList m_removed;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -12,9 +12,6 @@ namespace valmora {
 TRefreshThreadParts TRefreshThreadParts::System()
 {
     TRefreshThreadParts parts;
-    parts.ThisComputerSource = std::make_unique<TThisComputer>();
-    parts.NetworkSource = std::make_unique<TNetworkNeigborhoodComputes>();
-    parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
     parts.Echo = CreateSystemIcmpEcho();
     parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &user, const QString &password,
                           QString *reason) { return ReadComputerDrives(computer, list, user, password, reason); };

@@ -1,5 +1,6 @@
 #include "StateFile.h"
 
+#include "foundation/DataPaths.h"
 #include "foundation/Exception.h"
 #include "foundation/IniFile.h"
 #include "foundation/LogSystem.h"
@@ -79,9 +80,7 @@ QString UnescapeProfileName(const QString &name)
 
 QString StateFileName(const QString &dataFolder)
 {
-    const QString folder = dataFolder + u"vm"_s;
-    QDir().mkpath(folder);
-    return folder + u"/valmora.vm"_s;
+    return DataPaths::StateFile(dataFolder);
 }
 
 static int storedState(const TMemIniFile &ini, const QString &computerName)

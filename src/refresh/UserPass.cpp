@@ -1,5 +1,6 @@
 #include "UserPass.h"
 
+#include "foundation/DataPaths.h"
 #include "foundation/Environment.h"
 #include "foundation/IniFile.h"
 #include "foundation/LogSystem.h"
@@ -18,7 +19,7 @@ constexpr char16_t kEscape = 0xFFFF;
 
 QString fileIn(const QString &dataFolder)
 {
-    return IncludeTrailingDelimiter(dataFolder) + QString::fromUtf16(kUserPassFileName);
+    return DataPaths::UserPassFile(dataFolder);
 }
 
 // Writes read, change and replace the whole file: two at once would lose one's

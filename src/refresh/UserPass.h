@@ -11,8 +11,6 @@ struct TUserPass
     QString Password;
 };
 
-// The name of the credentials file in the data folder.
-inline constexpr char16_t kUserPassFileName[] = u"userpass.valmora";
 
 // Each UTF-16 code unit replaced by its bitwise complement; its own inverse.
 QString InvertChars(const QString &text);

@@ -118,13 +118,10 @@ inline int ReadRecorded(const QString &computer, TDriveList &list, const QString
     return ReadComputerDrives(provider, computer, list, user, password);
 }
 
-// The window's and the refresh thread's parts over one scripted network (the
-// thread may see a network of its own).
-inline TMainFormParts Parts(std::shared_ptr<NetworkNames> names, QStringList silent,
-                            std::shared_ptr<NetworkNames> threadNames = nullptr)
+// The window's and the refresh thread's parts over one scripted network; the
+// thread uses the window's sources.
+inline TMainFormParts Parts(std::shared_ptr<NetworkNames> names, QStringList silent)
 {
-    if (!threadNames)
-        threadNames = names;
     TMainFormParts parts;
     parts.ThisComputer1 = std::make_unique<TThisComputer>();
     parts.NetworkNeigborhoodComputes1 =
@@ -133,12 +130,8 @@ inline TMainFormParts Parts(std::shared_ptr<NetworkNames> names, QStringList sil
     parts.CreateEcho = [silent] { return std::make_unique<TableEcho>(silent); };
     parts.ReadDrives = &ReadRecorded;
     parts.LocalComputerName = QStringLiteral("THISDESK");
-    parts.CreateThreadParts = [threadNames, silent] {
+    parts.CreateThreadParts = [silent] {
         TRefreshThreadParts p;
-        p.ThisComputerSource = std::make_unique<TThisComputer>();
-        p.NetworkSource =
-            std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<ScriptedEnumerator>(threadNames));
-        p.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
         p.Echo = std::make_unique<TableEcho>(silent);
         p.ReadDrives = &ReadRecorded;
         p.LocalComputerName = QStringLiteral("THISDESK");

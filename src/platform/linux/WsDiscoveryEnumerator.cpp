@@ -2,6 +2,7 @@
 // interface that can multicast, the computers among the ProbeMatches (with a
 // Resolve for those that gave no transport address), and each computer's name
 // from the "Computer" entry of its metadata, fetched over HTTP.
+#include "foundation/ComputerName.h"
 #include "WsDiscovery.h"
 
 #include "platform/NetworkEnumerator.h"
@@ -338,7 +339,7 @@ private:
             const QString name = wsd::ComputerNameOfEntry(*entry);
             if (name.isEmpty())
                 continue;
-            const QString remote = u"\\\\"_s + name;
+            const QString remote = NetworkComputerName(name);
             if (seen.insert(remote.toCaseFolded()).second)
                 m_names.append(remote);
         }
