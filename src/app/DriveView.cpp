@@ -82,6 +82,14 @@ TDriveView::TDriveView(const TSMARTAttrDecription &descriptions, TStateStore &st
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
+    lbReadReason = new QLabel(this);
+    lbReadReason->setObjectName(u"lbReadReason"_s);
+    lbReadReason->setWordWrap(true);
+    lbReadReason->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbReadReason->setContentsMargins(5, 4, 4, 4);
+    lbReadReason->hide();
+    layout->addWidget(lbReadReason);
+
     pnDrive = new QFrame(this);
     pnDrive->setObjectName(u"pnDrive"_s);
     pnDrive->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -167,14 +175,19 @@ TDriveView::TDriveView(const TSMARTAttrDecription &descriptions, TStateStore &st
     layout->addWidget(memoInfo);
 }
 
-void TDriveView::ShowDrives(TSharedDrives drives, bool withReadoutDate)
+void TDriveView::ShowDrives(TSharedDrives drives, bool withReadoutDate, const QString &reason)
 {
     m_drives = std::move(drives);
     m_withReadoutDate = withReadoutDate;
     buildButtons();
-    if (m_buttons.empty()) {
+    lbReadReason->setText(reason.isEmpty() ? QString() : u"Last reading failed: "_s + reason);
+    lbReadReason->setVisible(!reason.isEmpty());
+    const bool any = !m_buttons.empty();
+    for (QWidget *w : std::initializer_list<QWidget *>{pnDrive, pnInfo, lvSmartData, memoInfo})
+        w->setVisible(any);
+    if (!any) {
         m_attributes->SetRows({});
-        hide();
+        setVisible(!reason.isEmpty());
         return;
     }
     ShowDrive(0);
@@ -184,6 +197,8 @@ void TDriveView::ShowDrives(TSharedDrives drives, bool withReadoutDate)
 void TDriveView::Clear()
 {
     hide();
+    lbReadReason->clear();
+    lbReadReason->hide();
     m_drives.reset();
     buildButtons();
     m_attributes->SetRows({});

@@ -38,8 +38,10 @@ public:
     TDriveView(const TSMARTAttrDecription &descriptions, TStateStore &state, QIcon driveImage, QWidget *parent = nullptr);
 
     // Shows the drives with the first one pressed; hidden when there are none.
-    // The readout date is given only for a selected computer.
-    void ShowDrives(TSharedDrives drives, bool withReadoutDate);
+    // The readout date is given only for a selected computer. A reason (why
+    // the computer's last reading failed) is shown above the drives, and also
+    // when there are none.
+    void ShowDrives(TSharedDrives drives, bool withReadoutDate, const QString &reason = {});
     // Hidden, without buttons and texts.
     void Clear();
     void ShowDrive(int index);
@@ -57,6 +59,7 @@ public:
     void acAcknowledgeWarningExecute();
     void acAcknowledgeWarningUpdate();
 
+    QLabel *lbReadReason = nullptr;
     QFrame *pnDrive = nullptr;
     QWidget *pnInfo = nullptr;
     QLabel *lbManufacturerModelInfo = nullptr;

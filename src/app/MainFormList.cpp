@@ -340,7 +340,7 @@ void TMainForm::showComputerDrives(const QString &caption)
         return;
     }
     m_shown = computer->Name;
-    Panel4->ShowDrives(computer->Drives, !m_selected.isEmpty());
+    Panel4->ShowDrives(computer->Drives, !m_selected.isEmpty(), m_selected.isEmpty() ? QString() : ComputerReasonText(*computer));
 }
 
 void TMainForm::clearDriveView()

@@ -1182,6 +1182,16 @@ void TestMainWindow::failedReadingsSayWhy()
     QCOMPARE(tip(u"RPCPC"_s), u"connection refused by 10.1.2.3:5985 (since "_s + sinceText + u")"_s);
     QCOMPARE(tip(u"GOODPC"_s), QString()); // a good computer has nothing to tell
 
+    // Selected, the computer without drives shows its reason where its drives would be.
+    Select(form, u"RPCPC"_s);
+    QVERIFY(form.Panel4->isVisible());
+    QVERIFY(form.Panel4->lbReadReason->isVisible());
+    QCOMPARE(form.Panel4->lbReadReason->text(),
+             u"Last reading failed: connection refused by 10.1.2.3:5985 (since "_s + sinceText + u")"_s);
+    QVERIFY(!form.Panel4->lvSmartData->isVisible());
+    Select(form, u"GOODPC"_s);
+    QVERIFY(!form.Panel4->lbReadReason->isVisible());
+
     // What the check stored before a restart is shown by the next rebuild.
     WriteComputerState(DataFolder(), u"OLDPC"_s, StateRpcUnavailable);
     WriteComputerReason(DataFolder(), u"OLDPC"_s, {u"HTTP 401 from http://OLDPC:5985/wsman: user CORP\\admin was refused"_s, since});
