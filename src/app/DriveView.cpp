@@ -6,6 +6,7 @@
 #include "StateStore.h"
 
 #include "drivedata/Verdicts.h"
+#include "foundation/Settings.h"
 #include "foundation/DateTime.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
@@ -270,7 +271,7 @@ void TDriveView::ShowDrive(int index)
         lbDriveSize->setText(u"Size %1 MB (%2 bytes)"_s.arg(drive.Size / 1000000).arg(drive.Size));
         // The temperatures come from attribute 194, or 190 on drives without it; a drive without both gave none.
         const bool hasTemperature = hasAttribute(drive, 194) || hasAttribute(drive, 190);
-        const int scale = TOptions::ReadTemperatureScale();
+        const int scale = TSettings::Current()->TemperatureScale;
         const auto temperature = [hasTemperature, scale](int value) {
             return hasTemperature ? FormatTemperature(value, scale) : kUnknownValue;
         };

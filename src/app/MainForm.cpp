@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
 #include "AboutForm.h"
 #include "ComCtrlsHelpers.h"
@@ -97,7 +98,7 @@ TMainForm::TMainForm(TMainFormParts parts, QWidget *parent)
     LoadWindowPlacement();
     loadColumns();
     Panel4->Clear();
-    m_startMinimized = TOptions::ReadMinimizeToTray();
+    m_startMinimized = TSettings::Current()->MinimizeToTray;
     QMetaObject::invokeMethod(this, [this] { Guarded(this, [this] { WMStart(); }); }, Qt::QueuedConnection);
 }
 
@@ -224,7 +225,7 @@ void TMainForm::createComponents()
         Guarded(this, [this] {
             // The number of checks at once counts from the thread's next cycle, without a restart.
             if (ExecuteOptionsCommand(this) && RefreshThread)
-                RefreshThread->SetChecksAtOnce(TOptions::ReadChecksAtOnce());
+                RefreshThread->SetChecksAtOnce(TSettings::Current()->ChecksAtOnce);
         });
     });
     connect(acExit, &QAction::triggered, this, &QWidget::close);
@@ -347,14 +348,14 @@ TNNBase *TMainForm::chooseSource(TSearchKind searchKind)
         // The ranges of the settings, for the first run, a rebuild and the
         // thread's cycles alike.
         const auto lock = m_sources->Lock();
-        m_sources->IPRanges()->SetIPRanges(TOptions::ReadIPRanges());
+        m_sources->IPRanges()->SetIPRanges(TSettings::Current()->IPRanges);
     }
     return m_sources->Source(searchKind);
 }
 
 void TMainForm::WMStart()
 {
-    TNNBase *source = chooseSource(SearchKindFromNumber(TOptions::ReadSearchKind()));
+    TNNBase *source = chooseSource(TSettings::Current()->SearchKind);
     if (TOptions::ReadFirstRun()) {
         startFirstRun(source);
         return;
@@ -382,9 +383,9 @@ void TMainForm::startRefreshThread()
     TRefreshThreadParts threadParts = m_parts.CreateThreadParts();
     threadParts.Sources = m_sources;
     RefreshThread = std::make_unique<TRefreshThread>(std::move(threadParts));
-    RefreshThread->DomainUser = TOptions::ReadUser();
+    RefreshThread->DomainUser = TSettings::Current()->User;
     RefreshThread->DomainPassword = TOptions::ReadUserP();
-    RefreshThread->SetSearchKind(TOptions::ReadSearchKind());
+    RefreshThread->SetSearchKind(TSettings::Current()->SearchKind);
     RefreshThread->DataFolder = DataFolder();
     // Both run in the refresh thread: they only queue the work for the window.
     RefreshThread->OnStatusText = [this](const QString &text) {
@@ -425,7 +426,7 @@ void TMainForm::changeEvent(QEvent *event)
 void TMainForm::ApplicationEvents1Minimize()
 {
     // Without a notification area a hidden window could not be brought back.
-    if (!TOptions::ReadMinimizeToTray() || !m_parts.TrayAvailable || !m_parts.TrayAvailable())
+    if (!TSettings::Current()->MinimizeToTray || !m_parts.TrayAvailable || !m_parts.TrayAvailable())
         return;
     hide();
     setWindowState(windowState() | Qt::WindowMinimized);

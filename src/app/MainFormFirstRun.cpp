@@ -5,6 +5,7 @@
 
 #include "MessageBox.h"
 
+#include "foundation/Settings.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "refresh/CheckPool.h"
@@ -70,13 +71,13 @@ void TMainForm::firstRunRefreshed(TNNBase *source, bool refreshed)
     StopDiscovery = false;
     TCheckEnvironment environment{std::shared_ptr<TIcmpEcho>(m_parts.CreateEcho()),
                                   m_parts.ReadDrives,
-                                  TOptions::ReadUser(),
+                                  TSettings::Current()->User,
                                   TOptions::ReadUserP(),
                                   DataFolder(),
                                   m_parts.LocalComputerName};
     // Settings are read here, never from the worker.
     m_discovery = std::thread([this, captions, environment = std::move(environment),
-                               atOnce = TOptions::ReadChecksAtOnce()] {
+                               atOnce = TSettings::Current()->ChecksAtOnce] {
         TCheckPoolEvents events;
         events.StopRequested = [this] { return StopDiscovery.load(); };
         events.OnChecked = [this](const TAddedComputer &computer) {

@@ -3,6 +3,7 @@
 
 #include "MainForm.h"
 
+#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
 #include "MessageBox.h"
 

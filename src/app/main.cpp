@@ -1,6 +1,7 @@
 // The desktop program: one instance, the log, the main window.
 
 #include "CheckPrevious.h"
+#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
 #include "MainForm.h"
 
@@ -34,7 +35,7 @@ int main(int argc, char *argv[])
 
     // Judged with the drive database, the baseline of the data folder and the user's switch.
     valmora::SetVerdictRules(valmora::ProgramVerdictRules(
-        valmora::DataPaths::DataFolder(), valmora::TOptions::ReadSectorWarnings()));
+        valmora::DataPaths::DataFolder(), valmora::TSettings::Current()->SectorWarnings));
 
     valmora::TMainForm form;
     previous.OnActivate = [&form] { form.BringToFront(); };

@@ -1,5 +1,6 @@
 #include "DriveOutput.h"
 
+#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
 #include "CliCommand.h"
 
@@ -188,7 +189,7 @@ QJsonObject DriveListJson(const TDriveList &list)
 void InstallVerdictRules()
 {
     SetVerdictRules(ProgramVerdictRules(DataPaths::DataFolder(),
-                                        TOptions::ReadSectorWarnings()));
+                                        TSettings::Current()->SectorWarnings));
 }
 
 void FinishVerdictRules()

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include <atomic>
 #include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
@@ -322,11 +323,23 @@ bool TRegistryStore::deleteValue(Key &key, const QString &name)
     return true;
 }
 
+namespace {
+std::atomic<unsigned> g_storeWrites{0};
+} // namespace
+
+unsigned TRegistryStore::WriteCount()
+{
+    return g_storeWrites.load();
+}
+
 bool TRegistryStore::save()
 {
     if (!m_changed)
         return true;
-    if (!WriteFileAtomically(m_fileName, EncodeText(toText(), TextEncoding::Utf8), nullptr, requiredPermissions()))
+    const bool written =
+        WriteFileAtomically(m_fileName, EncodeText(toText(), TextEncoding::Utf8), nullptr, requiredPermissions());
+    ++g_storeWrites; // also after a failed write: the file may have changed all the same
+    if (!written)
         return false;
     m_changed = false;
     return true;

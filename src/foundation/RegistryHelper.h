@@ -58,6 +58,9 @@ public:
     TRegistryStore(const TRegistryStore &) = delete;
     TRegistryStore &operator=(const TRegistryStore &) = delete;
 
+    // How many times this process has written a store: a cache of values
+    // read from the stores is current while the count and FileName stay.
+    static unsigned WriteCount();
     static QString FileName(TRootKey root);
     static QString RootName(TRootKey root);
 

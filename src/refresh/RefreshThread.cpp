@@ -5,6 +5,7 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
+#include "foundation/Settings.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 
@@ -26,8 +27,9 @@ TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
         else
             m_parts.Sources = TComputerSources::System();
     }
-    m_intervalMs = static_cast<unsigned>(std::max(TOptions::ReadInterval(), 0)) * 1000U;
-    m_checksAtOnce = TOptions::ReadChecksAtOnce();
+    const auto settings = TSettings::Current();
+    m_intervalMs = static_cast<unsigned>(settings->Interval) * 1000U;
+    m_checksAtOnce = settings->ChecksAtOnce;
     const TComputerEvent deleted = [this](TNNBase &, const QString &name, bool &) { m_removed.append(name); };
     const TComputerSources &sources = *m_parts.Sources;
     {

@@ -3,6 +3,7 @@
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
+#include "foundation/Settings.h"
 #include "foundation/TextFile.h"
 
 #include "TestSupport.h"
@@ -171,4 +172,43 @@ TEST(TraceSwitch, TheVariableOverridesTheSettingAndIsOffByDefault)
         else
             qunsetenv("VALMORA_LOG_TRACE");
     }
+}
+
+// The kept settings: read once, read anew after a write of this process or
+// a Reload, never because the file changed behind the program's back.
+TEST(Settings, KeptUntilThisProcessWritesOrReloads)
+{
+    test::ScopedSandbox box;
+    TOptions::WriteTemperatureScale(1);
+    TOptions::WriteSearchKind(7); // a hand-edited value counts as the network neighbourhood
+    const auto first = TSettings::Current();
+    EXPECT_EQ(first->TemperatureScale, 1);
+    EXPECT_EQ(first->SearchKind, TSearchKind::NetworkNeighbourhood);
+    EXPECT_EQ(TSettings::Current(), TSettings::Current()); // no second read
+
+    // An edit by hand (another program) is not seen until a reload.
+    const QString file = TRegistryStore::FileName(HKCU);
+    QString text = DecodeText(*ReadWholeFile(file));
+    text.replace(u"\"TemperatureScale\"=dword:00000001"_s, u"\"TemperatureScale\"=dword:00000000"_s);
+    ASSERT_TRUE(text.contains(u"\"TemperatureScale\"=dword:00000000"_s)) << qPrintable(text);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+    }
+    EXPECT_EQ(TSettings::Current()->TemperatureScale, 1);
+    TSettings::Reload();
+    EXPECT_EQ(TSettings::Current()->TemperatureScale, 0);
+
+    // A write of this process (the options dialog's Save) is seen at once.
+    TOptions::WriteSearchKind(2);
+    EXPECT_EQ(TSettings::Current()->SearchKind, TSearchKind::IPRanges);
+
+    // Another store (another user, or a test's sandbox) is read afresh.
+    {
+        test::ScopedSandbox other;
+        EXPECT_EQ(TSettings::Current()->SearchKind, TSearchKind::NetworkNeighbourhood);
+        EXPECT_EQ(TSettings::Current()->Interval, 300);
+    }
+    EXPECT_EQ(TSettings::Current()->SearchKind, TSearchKind::IPRanges);
 }
