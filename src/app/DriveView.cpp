@@ -6,10 +6,10 @@
 #include "StateStore.h"
 
 #include "drivedata/Verdicts.h"
-#include "foundation/Settings.h"
 #include "foundation/DateTime.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "foundation/Settings.h"
 
 #include <QAction>
 #include <QApplication>

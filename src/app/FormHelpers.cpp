@@ -1,6 +1,8 @@
 #include "FormHelpers.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,8 +24,12 @@ namespace {
 
 QFont FormFont()
 {
-    QFont font(u"Tahoma"_s);
-    font.setPointSize(8);
+    // Tahoma 8 where it is installed; elsewhere the desktop's own font.
+    QFont font = QApplication::font();
+    if (QFontDatabase::families().contains(u"Tahoma"_s, Qt::CaseInsensitive)) {
+        font.setFamily(u"Tahoma"_s);
+        font.setPointSize(8);
+    }
     return font;
 }
 

@@ -24,7 +24,8 @@ class QWidget;
 
 namespace valmora {
 
-// Tahoma 8 pt, the font of every window of the program.
+// Tahoma 8 pt, the font of every window of the program (the desktop's font
+// where Tahoma is missing).
 QFont FormFont();
 
 // An edit and the label that names it, both children of parent, for the

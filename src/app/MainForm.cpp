@@ -1,9 +1,8 @@
 #include "MainForm.h"
 
-#include "foundation/Settings.h"
-#include "foundation/DataPaths.h"
 #include "AboutForm.h"
 #include "ComCtrlsHelpers.h"
+#include "FormHelpers.h"
 #include "MessageBox.h"
 #include "Options2Form.h"
 #include "TrayIcon.h"
@@ -13,14 +12,15 @@
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
 #include "drivedata/WmiDriveReader.h"
+#include "foundation/DataPaths.h"
 #include "foundation/Environment.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
+#include "foundation/Settings.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -31,7 +31,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeView>
-
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -52,16 +51,6 @@ QIcon renderIcon(const QString &resource, int size)
     renderer.render(&painter);
     painter.end();
     return QIcon(pixmap);
-}
-
-QFont formFont()
-{
-    QFont font = QApplication::font();
-    if (QFontDatabase::families().contains(u"Tahoma"_s, Qt::CaseInsensitive)) {
-        font.setFamily(u"Tahoma"_s);
-        font.setPointSize(8);
-    }
-    return font;
 }
 
 } // namespace
@@ -138,7 +127,7 @@ void TMainForm::createComponents()
 {
     setWindowTitle(QString::fromUtf16(kProgramCaption));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
-    setFont(formFont());
+    setFont(FormFont());
     setWindowIcon(renderIcon(u":/images/valmora.svg"_s, 64));
 
     AttrDescriptions = std::make_unique<TSMARTAttrDecription>(TWindowsFolders::ProgramFolder() + u"attribute.en"_s);

@@ -5,9 +5,9 @@
 
 #include "MessageBox.h"
 
-#include "foundation/Settings.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "foundation/Settings.h"
 #include "refresh/CheckPool.h"
 #include "refresh/StateFile.h"
 

@@ -3,8 +3,8 @@
 
 #include "MainForm.h"
 
-#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
+#include "foundation/Settings.h"
 #include "MessageBox.h"
 
 #include "discovery/Computers.h"

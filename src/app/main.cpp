@@ -1,8 +1,8 @@
 // The desktop program: one instance, the log, the main window.
 
 #include "CheckPrevious.h"
-#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
+#include "foundation/Settings.h"
 #include "MainForm.h"
 
 #include "drivedata/Verdicts.h"

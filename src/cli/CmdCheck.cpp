@@ -7,9 +7,9 @@
 
 #include "discovery/ThisComputer.h"
 #include "drivedata/WmiDriveReader.h"
+#include "drives/WmiProviders.h"
 #include "foundation/Environment.h"
 #include "foundation/Options.h"
-#include "drives/WmiProviders.h"
 #include "refresh/CheckPool.h"
 
 #include <QJsonArray>

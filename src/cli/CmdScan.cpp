@@ -6,10 +6,10 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
+#include "drives/WmiProviders.h"
 #include "foundation/Environment.h"
 #include "foundation/Exception.h"
 #include "foundation/Options.h"
-#include "drives/WmiProviders.h"
 #include "refresh/RefreshThread.h"
 
 #include <QHostAddress>

@@ -1,7 +1,7 @@
 #include "DriveOutput.h"
 
-#include "foundation/Settings.h"
 #include "foundation/DataPaths.h"
+#include "foundation/Settings.h"
 #include "CliCommand.h"
 
 #include "drivedata/Verdicts.h"

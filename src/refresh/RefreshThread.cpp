@@ -5,9 +5,9 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
-#include "foundation/Settings.h"
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
+#include "foundation/Settings.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,10 +7,10 @@
 #include "MainForm.h"
 
 #include "drivedata/WmiDriveReader.h"
+#include "drives/recordings/WmiRecordings.h"
 #include "foundation/Environment.h"
 #include "foundation/Options.h"
 #include "foundation/RegistryHelper.h"
-#include "drives/recordings/WmiRecordings.h"
 
 #include "TestSupport.h"
 

@@ -7,8 +7,8 @@
 #include "drivedata/Verdicts.h"
 #include "drivedata/WmiDriveReader.h"
 #include "drives/WmiProviders.h"
-#include "drives/recordings/WmiRecordings.h"
 #include "drives/local/LocalWmiProvider.h"
+#include "drives/recordings/WmiRecordings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

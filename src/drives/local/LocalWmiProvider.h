@@ -6,9 +6,9 @@
 // ATA drives, MSStorageDriver_FailurePredictStatus from their SMART RETURN STATUS. The sysfs and /dev roots are parameters, so tests run it on a
 // small fake tree.
 
-#include "foundation/LogSystem.h"
 #include "drives/Wmi.h"
 #include "drives/local/SmartSource.h"
+#include "foundation/LogSystem.h"
 
 #include <QString>
 #include <QStringList>

@@ -4,8 +4,8 @@
 // (Kerberos through MIT krb5, NTLM through gss-ntlmssp), and WinRM's wrapping
 // of a message into signature and sealed data, used both ways.
 
-#include "foundation/Exception.h"
 #include "drives/winrm/WinRmEncryption.h"
+#include "foundation/Exception.h"
 
 #include <gssapi/gssapi.h>
 

@@ -1,9 +1,9 @@
 // The WinRM session of this platform: libcurl carries the requests, GSS-API
 // authenticates the connection and, over plain HTTP, seals every body.
 
-#include "drives/winrm/WinRmProvider.h"
 #include "drives/winrm/WinRmGss.h"
 #include "drives/winrm/WinRmHttp.h"
+#include "drives/winrm/WinRmProvider.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #include "FakeSysfs.h"
 #include "TestSupport.h"
 
+#include "drives/local/LocalWmiProvider.h"
 #include "foundation/Environment.h"
 #include "foundation/LogSystem.h"
-#include "drives/local/LocalWmiProvider.h"
 
 #include <gtest/gtest.h>
 

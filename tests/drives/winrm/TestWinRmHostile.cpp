@@ -7,8 +7,8 @@
 #include "WinRmTestRealm.h"
 
 #include "drivedata/WmiDriveReader.h"
-#include "foundation/Environment.h"
 #include "drives/winrm/WinRmProvider.h"
+#include "foundation/Environment.h"
 #include "refresh/ComputerCheck.h"
 
 #include <QFile>

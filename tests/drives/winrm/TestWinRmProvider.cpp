@@ -7,11 +7,11 @@
 #include "WinRmTestEndpoint.h"
 #include "WinRmTestRealm.h"
 
-#include "drives/winrm/WinRmEncryption.h"
 #include "drives/WmiProviders.h"
-#include "drives/winrm/WinRmProvider.h"
+#include "drives/winrm/WinRmEncryption.h"
 #include "drives/winrm/WinRmGss.h"
 #include "drives/winrm/WinRmHttp.h"
+#include "drives/winrm/WinRmProvider.h"
 
 #include <QElapsedTimer>
 #include <QFile>

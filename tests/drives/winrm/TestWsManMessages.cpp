@@ -3,10 +3,10 @@
 
 #include "TestSupport.h"
 
-#include "foundation/TextFile.h"
 #include "drives/winrm/WinRmEncryption.h"
 #include "drives/winrm/WinRmProvider.h"
 #include "drives/winrm/WsManMessages.h"
+#include "foundation/TextFile.h"
 
 #include <QFile>
 #include <QXmlStreamReader>

@@ -2,8 +2,8 @@
 
 #include "drives/Wmi.h"
 #include "drives/winrm/WinRmEncryption.h"
-#include "drives/winrm/WsManMessages.h"
 #include "drives/winrm/WinRmGss.h"
+#include "drives/winrm/WsManMessages.h"
 
 #include <gssapi/gssapi_krb5.h>
 
