@@ -105,6 +105,7 @@ void TRefreshThread::status(const QString &text)
 
 std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
 {
+    const auto started = std::chrono::steady_clock::now();
     auto batch = std::make_shared<TCycleBatch>();
     m_removed.clear();
     bool refreshed = false;
@@ -137,6 +138,7 @@ std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
     status(QString());
     TComputerComparer().Sort(batch->CheckedComputers);
     batch->RemovedComputerNames = std::exchange(m_removed, {});
+    batch->Duration = std::chrono::steady_clock::now() - started;
     return batch;
 }
 
