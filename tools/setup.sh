@@ -28,6 +28,7 @@ packages=(
   smartmontools
   clang libclang-rt-14-dev
   libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
+  libmicrohttpd-dev prometheus
 )
 
 install_missing() {

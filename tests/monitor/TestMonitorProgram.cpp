@@ -14,8 +14,10 @@
 #include "foundation/RegistryHelper.h"
 #include "foundation/TextFile.h"
 #include "refresh/ComputerCheck.h"
+#include "refresh/DataFolderLock.h"
 #include "refresh/StateFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -385,6 +387,20 @@ TEST(MonitorProgram, RefusesClearlyWhatItCannotRunWith)
     const QString settings = TRegistryStore::FileName(TRootKey::CurrentUser);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"VALMORA_RECORDINGS"_s, recordings);
+
+    // The desktop program holds the data folder's lock while it runs: no monitor then.
+    {
+        TDataFolderLock desktop(TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s));
+        ASSERT_TRUE(desktop.TryLock()) << desktop.Problem().toStdString();
+        QProcess refused;
+        refused.setProcessEnvironment(env);
+        refused.start(QString::fromUtf8(VALMORA_MONITOR), {u"--settings"_s, settings});
+        ASSERT_TRUE(refused.waitForFinished(15000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        const QString err = QString::fromUtf8(refused.readAllStandardError());
+        EXPECT_TRUE(err.contains(u"(process %1 on "_s.arg(QCoreApplication::applicationPid()))) << err.toStdString();
+        EXPECT_TRUE(err.contains(u"only one program may run its refresh cycles"_s)) << err.toStdString();
+    }
 
     QProcess first;
     first.setProcessEnvironment(env);
