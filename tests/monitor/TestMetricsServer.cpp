@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace Qt::Literals::StringLiterals;
 using namespace valmora;
 
@@ -103,4 +105,40 @@ TEST(MetricsServer, ListenAddressesAndWhyTheyFail)
     EXPECT_FALSE(server.Listen({u"127.0.0.1"_s, holder.serverPort()}, &error));
     EXPECT_TRUE(error.startsWith(u"cannot listen on 127.0.0.1:%1: "_s.arg(holder.serverPort()))) << error.toStdString();
     EXPECT_TRUE(error.contains(u"in use"_s)) << error.toStdString();
+}
+
+TEST(MetricsServer, EveryAnswerIsOneWholeCycleWhileCyclesLand)
+{
+    TMetricsStore store;
+    TMetricsServer server(store);
+    QString error;
+    ASSERT_TRUE(server.Listen({u"127.0.0.1"_s, 0}, &error)) << error.toStdString();
+    const QString url = u"http://127.0.0.1:%1/metrics"_s.arg(server.Port());
+    constexpr int kCycles = 200;
+    std::thread cycles([&] {
+        for (int i = 1; i <= kCycles; ++i) {
+            std::vector<TComputerMetrics> computers;
+            for (int c = 0; c < 20; ++c)
+                computers.push_back(MetricsOfComputer(u"pc%1"_s.arg(c), StateGood, TDriveList(), i, {}));
+            store.ApplyCycle(std::move(computers), {}, 0.01, i);
+        }
+    });
+    double lastCycles = 0;
+    for (int i = 0; i < 50; ++i) {
+        const test::HttpAnswer a = test::HttpRequest(url);
+        ASSERT_EQ(a.status, 200) << a.error.toStdString();
+        const auto samples = test::Samples(a.body);
+        const double cycleCount = samples.count("valmora_cycles_total") ? samples.at("valmora_cycles_total") : -1;
+        EXPECT_GE(cycleCount, lastCycles);
+        lastCycles = cycleCount;
+        // One snapshot: every computer was last checked at the cycle the answer counts.
+        for (int c = 0; c < 20 && cycleCount > 0; ++c) {
+            const QByteArray series = "valmora_computer_last_check_timestamp_seconds{computer=\"pc" + QByteArray::number(c) + "\"}";
+            ASSERT_EQ(samples.count(series), 1U) << series.constData();
+            EXPECT_EQ(samples.at(series), cycleCount);
+        }
+        EXPECT_TRUE(a.body.endsWith("\n")) << "a cut answer";
+    }
+    cycles.join();
+    EXPECT_TRUE(test::HttpRequest(url).body.contains("valmora_cycles_total 200\n"));
 }
