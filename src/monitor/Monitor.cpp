@@ -71,6 +71,7 @@ void TMonitor::Reload()
 {
     XLogSystem().LogText(u"Monitor reload"_s, 0);
     Stop();
+    FlushVerdictRules();
     SetVerdictRules(ProgramVerdictRules(m_dataFolder, TOptions::ReadSectorWarnings()));
     Start();
 }
@@ -120,6 +121,9 @@ void TMonitor::CycleDone(const std::shared_ptr<TCycleBatch> &batch)
         computers.push_back(std::move(metrics));
     }
     WriteComputerStates(m_dataFolder, states);
+    // A service runs for months: the counts first seen this cycle are kept now,
+    // not only at its end.
+    FlushVerdictRules();
     m_metrics.ApplyCycle(std::move(computers), batch->RemovedComputerNames,
                          std::chrono::duration<double>(batch->Duration).count(), now,
                          std::exchange(m_firstCycle, false));

@@ -258,6 +258,8 @@ TEST(MonitorProgram, ServesTheRecordedNetworkFollowsItsChangesAndReloadsItsSetti
     EXPECT_TRUE(QFile::exists(dataFolder + u"failing.valmora.test.wci"_s));
     EXPECT_EQ(ReadComputerState(dataFolder, kFailing.name), StateSuspected);
     EXPECT_EQ(ReadComputerState(dataFolder, kGood.name), StateGood);
+    // The bad-sector counts first seen are kept at once, not only at the end.
+    EXPECT_TRUE(ReadWholeFile(dataFolder + u"baseline.json"_s).value_or(QByteArray()).contains("VT-FAILING-0001"));
     const test::HttpAnswer health = scenario.get(kMetrics + u"/healthz"_s);
     EXPECT_EQ(health.status, 200);
 
