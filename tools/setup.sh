@@ -28,6 +28,7 @@ packages=(
   smartmontools
   clang libclang-rt-14-dev
   libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
+  libmicrohttpd-dev prometheus
 )
 
 install_missing() {
@@ -68,7 +69,7 @@ build_sanitized() {
 build_thread_checked() {
   cmake -S "$here" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVALMORA_TSAN=ON \
     -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=OFF >/dev/null
-  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests
+  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests monitor_server_tests
 }
 
 case "$cmd" in

@@ -4,6 +4,7 @@
 #include "foundation/DataPaths.h"
 #include "foundation/Settings.h"
 #include "MainForm.h"
+#include "MessageBox.h"
 
 #include "drivedata/Verdicts.h"
 #include "foundation/Environment.h"
@@ -11,6 +12,7 @@
 #include "foundation/LogSystem.h"
 #include "foundation/Options.h"
 #include "platform/SessionKeyring.h"
+#include "refresh/DataFolderLock.h"
 
 #include <QApplication>
 
@@ -30,6 +32,14 @@ int main(int argc, char *argv[])
         return 0;
 
     valmora::StartLog(valmora::XLogSystem());
+    // A monitor service checking the same data folder would write the same
+    // readouts and states at the same time: one of the two must stay away.
+    valmora::TDataFolderLock cycles(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s));
+    if (!cycles.TryLock()) {
+        valmora::XLogSystem().LogException(cycles.Problem(), 0);
+        valmora::ShowMessageBox(nullptr, u"VALMORA 2015"_s, u"Valmora cannot start: "_s + cycles.Problem() + u'.');
+        return 1;
+    }
     // The domain password lives in the session's keyring where there is one.
     valmora::InstallPasswordVault(valmora::platform::CreateSessionKeyring());
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -166,8 +167,24 @@ QString TRegistryStore::RootName(TRootKey root)
     return root == TRootKey::CurrentUser ? u"HKEY_CURRENT_USER"_s : u"HKEY_LOCAL_MACHINE"_s;
 }
 
+namespace {
+std::mutex userFileMutex;
+QString userFileName; // empty: the default
+} // namespace
+
+void TRegistryStore::SetUserFileName(const QString &fileName)
+{
+    const std::lock_guard lock(userFileMutex);
+    userFileName = fileName;
+}
+
 QString TRegistryStore::FileName(TRootKey root)
 {
+    if (root == TRootKey::CurrentUser) {
+        const std::lock_guard lock(userFileMutex);
+        if (!userFileName.isEmpty())
+            return userFileName;
+    }
     return root == TRootKey::CurrentUser ? TWindowsFolders::UserConfigFolder() + u"valmora/user.reg"_s
                                          : TWindowsFolders::MachineConfigFolder() + u"valmora/machine.reg"_s;
 }

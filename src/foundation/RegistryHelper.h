@@ -62,6 +62,9 @@ public:
     // read from the stores is current while the count and FileName stay.
     static unsigned WriteCount();
     static QString FileName(TRootKey root);
+    // Keeps the current user's values in another file of the same form from
+    // now on (a service's own settings); an empty name restores the default.
+    static void SetUserFileName(const QString &fileName);
     static QString RootName(TRootKey root);
 
     Key *findKey(const QString &path);

@@ -106,6 +106,7 @@ void TRefreshThread::status(const QString &text)
 
 std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
 {
+    const auto started = std::chrono::steady_clock::now();
     auto batch = std::make_shared<TCycleBatch>();
     bool refreshed = false;
     QStringList names;
@@ -147,6 +148,7 @@ std::shared_ptr<TCycleBatch> TRefreshThread::cycle()
         const auto lock = m_parts.Sources->Lock();
         batch->RemovedComputerNames = std::exchange(m_removed, {});
     }
+    batch->Duration = std::chrono::steady_clock::now() - started;
     return batch;
 }
 

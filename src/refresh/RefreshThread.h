@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -29,6 +30,8 @@ struct TCycleBatch
 {
     TCheckedComputers CheckedComputers;
     QStringList RemovedComputerNames;
+    // How long the cycle took, from the source's refresh to its end.
+    std::chrono::steady_clock::duration Duration{};
 };
 
 // The thread's parts that touch the world, replaceable in tests.
