@@ -36,6 +36,10 @@ QString readSmtpPassword()
 
 void writeSmtpPassword(const QString &value)
 {
+    if (value.isEmpty() && !InstalledPasswordVault()) {
+        TRegistryHelper::DeleteValue(TAlertSettings::KeyPath, kPasswordName, HKCU);
+        return;
+    }
     if (const auto vault = InstalledPasswordVault(); vault && vault->Write(kPasswordName, value)) {
         TRegistryHelper::DeleteValue(TAlertSettings::KeyPath, kPasswordName, HKCU);
         return;
