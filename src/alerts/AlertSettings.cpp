@@ -77,6 +77,10 @@ QStringList SplitAddresses(const QString &text)
 TAlertSettings TAlertSettings::Read()
 {
     TAlertSettings s;
+    // Reading a value adds its key to the store: with no alert settings yet,
+    // the defaults hold and the file stays as it is.
+    if (TRegistryStore(HKCU).findKey(KeyPath) == nullptr)
+        return s;
     s.Desktop = TRegistryHelper::ReadBool(KeyPath, u"Desktop"_s, HKCU, true);
     s.NotReadHours = std::max(0, TRegistryHelper::ReadInteger(KeyPath, u"NotReadHours"_s, HKCU, 0));
     s.Smtp.Url = readString(u"SmtpUrl"_s).trimmed();

@@ -3,6 +3,7 @@
 #include "FormHelpers.h"
 
 #include "alerts/Alerter.h"
+#include "foundation/LogSystem.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -169,6 +170,8 @@ void TfrmAlerts::btnTestAlertClick()
         return;
     const alerts::TAlertSettings settings = Settings();
     if (const QStringList problems = settings.Problems(); !problems.isEmpty()) {
+        for (const QString &problem : problems)
+            XLogSystem().LogException(u"Test alert not sent: "_s + problem, alerts::AlertLogPlace::SendFailed);
         showTestResult(problems.join(u'\n'), false);
         return;
     }
