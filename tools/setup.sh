@@ -24,7 +24,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables dnsmasq-base wsdd xvfb xauth
   libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
-  python3-winrm python3-gssapi
+  python3-winrm python3-gssapi python3-aiosmtpd openssl
   smartmontools
   clang libclang-rt-14-dev
   libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
@@ -68,7 +68,7 @@ build_sanitized() {
 build_thread_checked() {
   cmake -S "$here" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVALMORA_TSAN=ON \
     -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=OFF >/dev/null
-  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests
+  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests alerts_tests
 }
 
 case "$cmd" in
