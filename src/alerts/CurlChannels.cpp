@@ -274,8 +274,15 @@ QString SafeUrl(const QString &url)
     return text;
 }
 
-QByteArray MailMessage(const TAlert &alert, const QString &from, const QStringList &to, const QDateTime &date)
+QByteArray MailMessage(const TAlert &alert, const QString &fromAddress, const QStringList &toAddresses,
+                       const QDateTime &date)
 {
+    // Addresses go into header lines: a line break in one would start a header of its own.
+    const auto oneLine = [](QString text) { return text.remove(u'\r').remove(u'\n'); };
+    const QString from = oneLine(fromAddress);
+    QStringList to;
+    for (const QString &address : toAddresses)
+        to << oneLine(address);
     QByteArray domain = from.section(u'@', 1).toUtf8();
     if (domain.isEmpty())
         domain = "valmora.invalid";

@@ -367,3 +367,21 @@ TEST(Alerter, RetryDelaysDoubleUpToAnHour)
     for (const auto &[attempts, seconds] : table)
         EXPECT_EQ(RetryDelaySeconds(attempts), seconds) << attempts;
 }
+
+// What goes to the server: header lines no text can break, words outside
+// ASCII encoded, every line ended with CR LF.
+TEST(AlertChannels, MailMessageKeepsItsHeadersWhole)
+{
+    TAlert alert = MakeAlert(TAlertEvent::Recovered, u"BÜRO-PC\r\nBcc: x@evil.test"_s,
+                             QDateTime(QDate(2026, 12, 3), QTime(8, 0)));
+    alert.Reason = u"the drive is no longer flagged"_s;
+    const QByteArray m = MailMessage(alert, u"valmora@example.test\r\nBcc: y@evil.test"_s, {u"admin@example.test"_s},
+                                     alert.Time);
+    const QList<QByteArray> headers = m.left(m.indexOf("\r\n\r\n")).split('\n');
+    for (const QByteArray &line : headers)
+        EXPECT_FALSE(line.startsWith("Bcc:")) << line.constData();
+    EXPECT_TRUE(m.contains("\r\nSubject: =?UTF-8?B?")) << m.constData();
+    EXPECT_TRUE(m.contains("From: Valmora <valmora@example.testBcc: y@evil.test>\r\n")) << m.constData();
+    EXPECT_EQ(m.count('\n'), m.count("\r\n"));
+    EXPECT_TRUE(m.contains("\r\n\r\nComputer: "));
+}
