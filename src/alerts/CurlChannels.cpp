@@ -157,8 +157,10 @@ public:
         curl_easy_setopt(c, CURLOPT_READFUNCTION, &readUpload);
         curl_easy_setopt(c, CURLOPT_READDATA, &upload);
         curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.data.size()));
-        if (m_settings.RequireStartTls || m_settings.Url.startsWith(u"smtps:"_s, Qt::CaseInsensitive))
-            curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        // STARTTLS is required unless the settings say otherwise, and even then
+        // taken whenever the server offers it.
+        const bool tls = m_settings.RequireStartTls || m_settings.Url.startsWith(u"smtps:"_s, Qt::CaseInsensitive);
+        curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(tls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         if (!user.isEmpty()) {
             curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
             curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
