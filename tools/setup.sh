@@ -68,7 +68,7 @@ build_sanitized() {
 build_thread_checked() {
   cmake -S "$here" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVALMORA_TSAN=ON \
     -DVALMORA_BUILD_BENCH=OFF -DVALMORA_BUILD_GUI=OFF >/dev/null
-  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests alerts_tests
+  cmake --build build-tsan --parallel "$jobs" --target foundation_tests refresh_tests icmp_tests
 }
 
 case "$cmd" in
