@@ -11,6 +11,7 @@ import os
 import socket
 import ssl
 import sys
+import threading
 import time
 import uuid
 
@@ -71,6 +72,9 @@ def main():
     controller = Controller(Saver(a.folder, a.refuse), hostname="127.0.0.1", port=port, **kwargs)
     controller.start()
     print("PORT %d" % port, flush=True)
+    # The test holds the other end of standard input: when it ends, however
+    # it ends, so does the server.
+    threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
     try:
         while True:
             time.sleep(3600)

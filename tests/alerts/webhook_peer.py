@@ -8,6 +8,7 @@ import argparse
 import http.server
 import os
 import sys
+import threading
 import uuid
 
 
@@ -38,6 +39,9 @@ def main():
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     print("PORT %d" % server.server_port, flush=True)
+    # The test holds the other end of standard input: when it ends, however
+    # it ends, so does the server.
+    threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
     server.serve_forever()
 
 
