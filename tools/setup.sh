@@ -24,7 +24,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables dnsmasq-base wsdd xvfb xauth
   libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
-  python3-winrm python3-gssapi
+  python3-winrm python3-gssapi python3-aiosmtpd openssl
   smartmontools
   clang libclang-rt-14-dev
   libsecret-1-dev gnome-keyring dbus-daemon dbus-bin

@@ -67,6 +67,9 @@ TMainFormParts TMainFormParts::System()
     parts.LocalComputerName = valmora::LocalComputerName();
     parts.CreateThreadParts = [] { return TRefreshThreadParts::System(); };
     parts.TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    parts.CreateAlerter = [](const QString &dataFolder, std::function<void(const alerts::TAlert &)> desktop) {
+        return alerts::TAlerter::FromSettings(dataFolder, std::move(desktop));
+    };
     return parts;
 }
 
@@ -118,6 +121,8 @@ void TMainForm::formDestroy()
     // delivered after this.
     if (RefreshThread)
         RefreshThread->Stop();
+    // A send in progress ends within its time-outs; what is unsent stays in the outbox.
+    m_alerter.reset();
     m_state.Flush();
     saveColumns();
     SaveWindowPlacement();
@@ -244,6 +249,7 @@ void TMainForm::createComponents()
 
     TrayIcon1 = new TTrayIcon(windowIcon(), acExit, this);
     connect(TrayIcon1, &TTrayIcon::showRequested, this, [this] { TrayIcon1DblClick(); });
+    connect(TrayIcon1, &QSystemTrayIcon::messageClicked, this, [this] { AlertNoticeClicked(); });
     // The refresh thread checks at once instead of waiting out its interval.
     connect(TrayIcon1, &TTrayIcon::refreshRequested, this, [this] {
         if (RefreshThread)
@@ -388,6 +394,7 @@ void TMainForm::startRefreshThread()
         QMetaObject::invokeMethod(
             this, [this, batch] { Guarded(this, [&] { WMCycleDone(batch); }); }, Qt::QueuedConnection);
     };
+    startAlerter();
     RefreshThread->Resume();
     TrayIcon1->acRefreshStatus->setEnabled(true);
     m_startupDone = true;

@@ -10,6 +10,7 @@
 #include "StateStore.h"
 #include "UserPassForm.h"
 
+#include "alerts/Alerter.h"
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
@@ -50,6 +51,11 @@ struct TMainFormParts
     std::function<TRefreshThreadParts()> CreateThreadParts;
     // Whether the desktop has a notification area to hide in.
     std::function<bool()> TrayAvailable;
+    // The alerter of the cycles, given the data folder and the desktop notice;
+    // none: no alerts.
+    std::function<std::unique_ptr<alerts::TAlerter>(const QString &dataFolder,
+                                                    std::function<void(const alerts::TAlert &)> desktop)>
+        CreateAlerter;
 
     static TMainFormParts System();
 };
@@ -102,6 +108,10 @@ public:
     void TrayIcon1DblClick();
     void LoadWindowPlacement();
     void SaveWindowPlacement();
+    // An alert's desktop notice from the tray icon, and a click on it: the
+    // window comes forward on that computer.
+    void ShowAlertNotice(const alerts::TAlert &alert);
+    void AlertNoticeClicked();
 
     // Components, named as the window's design names them; the drive view
     // (Panel4) holds the drive buttons, labels, attribute table and note.
@@ -129,6 +139,8 @@ signals:
     void discoveryMerged();
     // The window was closed: the program ends.
     void formClosed();
+    // A desktop notice of an alert about the computer was shown.
+    void alertNoticeShown(const QString &computer);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -179,6 +191,9 @@ private:
     std::shared_ptr<TComputerSources> m_sources;
     std::unique_ptr<TSMARTAttrDecription> AttrDescriptions;
     std::unique_ptr<TRefreshThread> RefreshThread;
+    std::unique_ptr<alerts::TAlerter> m_alerter;
+    QString m_noticeComputer; // whose notice was shown last
+    void startAlerter();
     TStateStore m_state;
     TComputerListModel *m_computers = nullptr;
     QString m_selected;

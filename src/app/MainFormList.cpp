@@ -187,6 +187,8 @@ void TMainForm::WMCycleDone(std::shared_ptr<TCycleBatch> batch)
 {
     if (!batch || m_destroyed)
         return;
+    if (m_alerter)
+        m_alerter->HandleCycle(*batch);
     // A computer the source dropped and added again in the same cycle comes
     // back as a new row: the user's choice follows it by name.
     const QString selected = m_selected;

@@ -1,5 +1,6 @@
 #include "Options2Form.h"
 
+#include "AlertsPage.h"
 #include "FormHelpers.h"
 #include "IPRangesForm.h"
 #include "MessageBox.h"
@@ -78,6 +79,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
     seChecksAtOnce->setRange(1, TOptions::MaxChecksAtOnce);
     seChecksAtOnce->setFixedWidth(60);
     lbChecksAtOnce->setBuddy(seChecksAtOnce);
+    btnAlerts = AddButton(this, u"btnAlerts"_s, u"Alerts..."_s);
     layOut();
 
     LinkButtonToAction(btnAdd, acAddRange);
@@ -89,6 +91,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
 
     connect(btnSave, &QPushButton::clicked, this, &TfrmOptions2::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnAlerts, &QPushButton::clicked, this, &TfrmOptions2::btnAlertsClick);
 
     // The selection and the number of items decide Edit and Delete.
     connect(lbxRange, &QListWidget::itemSelectionChanged, this, &TfrmOptions2::UpdateRangeActions);
@@ -112,6 +115,7 @@ TfrmOptions2::TfrmOptions2(QWidget *owner)
                         btnDelete,
                         btnEdit,
                         seChecksAtOnce,
+                        btnAlerts,
                         chbSectorWarnings};
     for (std::size_t i = 1; i < std::size(chain); ++i)
         setTabOrder(chain[i - 1], chain[i]);
@@ -147,6 +151,7 @@ void TfrmOptions2::layOut()
     atOnce->addSpacing(8);
     atOnce->addWidget(seChecksAtOnce);
     atOnce->addStretch();
+    atOnce->addWidget(btnAlerts);
 
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(chbSectorWarnings);
@@ -191,6 +196,7 @@ void TfrmOptions2::LoadOptions()
     lbxRange->clear();
     lbxRange->addItems(TOptions::ReadIPRanges());
     seChecksAtOnce->setValue(TOptions::ReadChecksAtOnce());
+    AlertSettings = alerts::TAlertSettings::Read();
 }
 
 void TfrmOptions2::SaveOptions()
@@ -204,6 +210,7 @@ void TfrmOptions2::SaveOptions()
     TOptions::WriteIPRanges(Ranges());
     TOptions::WriteSectorWarnings(chbSectorWarnings->isChecked());
     TOptions::WriteChecksAtOnce(seChecksAtOnce->value());
+    AlertSettings.Write();
     // Judged by it from the next evaluation on, without a restart.
     TVerdictRules rules = CurrentVerdictRules();
     rules.SectorWarnings = chbSectorWarnings->isChecked();
@@ -229,6 +236,12 @@ void TfrmOptions2::btnSaveClick()
         return;
     }
     accept();
+}
+
+void TfrmOptions2::btnAlertsClick()
+{
+    if (auto edited = TfrmAlerts::Execute(this, AlertSettings))
+        AlertSettings = *edited;
 }
 
 bool TfrmOptions2::hasSelectedRange() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "alerts/AlertSettings.h"
+
 #include <QDialog>
 #include <QStringList>
 
@@ -65,6 +67,10 @@ public:
     QAction *acAddRange = nullptr;
     QAction *acEdit = nullptr;
     QAction *acDeleteRange = nullptr;
+    // Opens the "Alerts" page; what it holds is saved with the other settings.
+    QPushButton *btnAlerts = nullptr;
+    alerts::TAlertSettings AlertSettings;
+    void btnAlertsClick();
 
 private:
     void layOut();

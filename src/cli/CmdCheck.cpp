@@ -3,6 +3,7 @@
 #include "foundation/DataPaths.h"
 #include "CliCommand.h"
 #include "CheckOutput.h"
+#include "CliAlerts.h"
 #include "DriveOutput.h"
 
 #include "discovery/ThisComputer.h"
@@ -68,18 +69,20 @@ QString AtOnceProblem(const QString &text, int &atOnce)
 namespace {
 
 const QString help =
-    u"Usage: valmora-cli check HOST... [--at-once N] [--recordings DIR] [--json]\n\n"
+    u"Usage: valmora-cli check HOST... [--at-once N] [--recordings DIR] [--alerts] [--json]\n\n"
     "Checks each HOST as the monitor does: ping, then its drives with the credentials\n"
     "stored for it or the domain credentials of the settings (none for this computer),\n"
     "and writes its readout to the data folder (an unreachable computer's last readout\n"
     "stays). Prints each host's state and drives; progress goes to stderr.\n"
     "--at-once N checks up to N hosts at the same time (1..256; default: the setting\n"
     "\"ChecksAtOnce\", 16); a host given twice is checked once.\n"
+    "--alerts raises the alerts of the result through the channels of the settings\n"
+    "(once per change: what was alerted before is kept in the data folder).\n"
     "Exit 0 when every computer is \"Good\", 1 when any is not, 2 for usage errors.\n"_s;
 
 int run(const QStringList &arguments)
 {
-    const CliArgs args = ParseArgs(arguments, {u"json"_s}, {u"recordings"_s, u"at-once"_s});
+    const CliArgs args = ParseArgs(arguments, {u"json"_s, u"alerts"_s}, {u"recordings"_s, u"at-once"_s});
     if (args.has(u"help"_s)) {
         Print(help);
         return ExitOk;
@@ -107,6 +110,8 @@ int run(const QStringList &arguments)
     TCheckPoolEvents events;
     events.OnStarted = [](const QString &host) { PrintError(u"Currently check: %1"_s.arg(host)); };
     const TCheckPoolResult result = CheckComputers(args.positional, atOnce, environment, events);
+    if (args.has(u"alerts"_s))
+        RaiseAlerts(result.CheckedComputers);
     return PrintCheckedComputers(result.CheckedComputers, args.has(u"json"_s));
 }
 

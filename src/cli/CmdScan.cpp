@@ -1,12 +1,13 @@
 // valmora-cli scan: enumerate one computer source and list the names it finds.
 #include "CheckOutput.h"
-#include "foundation/DataPaths.h"
+#include "CliAlerts.h"
 #include "CliCommand.h"
 
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
 #include "drives/WmiProviders.h"
+#include "foundation/DataPaths.h"
 #include "foundation/Environment.h"
 #include "foundation/Exception.h"
 #include "foundation/Options.h"
@@ -23,7 +24,7 @@ namespace valmora::cli {
 namespace {
 
 const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ranges A-B,...] [--dns-server ADDRESS[:PORT]]\n"
-                     "                        [--wait MS] [--at-once N] [--recordings DIR] [--json] [--list]\n\n"
+                     "                        [--wait MS] [--at-once N] [--recordings DIR] [--alerts] [--json] [--list]\n\n"
                      "Runs one refresh cycle of a computer source: enumerates it, checks every computer\n"
                      "it names as the monitor does (ping, drives, state) and saves their readouts, then\n"
                      "prints each computer's state and drives. With --list it only prints the names.\n\n"
@@ -37,6 +38,7 @@ const QString Help = u"Usage: valmora-cli scan [--source this|network|ip] [--ran
                      "  --at-once N               check up to N computers at the same time (1..256);\n"
                      "                            default: the setting \"ChecksAtOnce\" (16)\n"
                      "  --recordings DIR          read the computers from DIR/<computer>.json (or $VALMORA_RECORDINGS)\n"
+                     "  --alerts                  raise the alerts of the cycle through the channels of the settings\n"
                      "  --json                    the checked computers as JSON\n"
                      "  --list                    print the names only, one per line\n\n"
                      "Exit status: 0 every computer \"Good\" (or listed), 1 any is not, or the source could\n"
@@ -52,6 +54,7 @@ struct Arguments
     int atOnce = TOptions::ReadChecksAtOnce();
     bool list = false;
     bool json = false;
+    bool alerts = false;
     QString recordings = drives::RecordingsFolderFromEnvironment();
 };
 
@@ -119,6 +122,8 @@ int run(const QStringList &args)
             a.list = true;
         } else if (arg == u"--json"_s) {
             a.json = true;
+        } else if (arg == u"--alerts"_s) {
+            a.alerts = true;
         } else if (arg == u"--recordings"_s) {
             if (!value(a.recordings))
                 return ExitUsage;
@@ -177,6 +182,8 @@ int run(const QStringList &args)
                 PrintError(text);
         };
         const auto batch = thread.RunOneCycle();
+        if (a.alerts)
+            RaiseAlerts(batch->CheckedComputers, batch->RemovedComputerNames);
         return PrintCheckedComputers(batch->CheckedComputers, a.json);
     };
 

@@ -210,7 +210,8 @@ TRegistryStore::TRegistryStore(TRootKey root)
 
 bool TRegistryStore::IsSecretValue(const QString &name)
 {
-    return sameName(name, u"UserP"_s);
+    // "SmtpP": the password of the SMTP server that alerts are mailed through.
+    return sameName(name, u"UserP"_s) || sameName(name, u"SmtpP"_s);
 }
 
 bool TRegistryStore::holdsSecret() const

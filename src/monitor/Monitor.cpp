@@ -1,5 +1,7 @@
 #include "Monitor.h"
 
+#include "alerts/Alerter.h"
+
 #include "discovery/ComputersIP.h"
 #include "drivedata/Verdicts.h"
 #include "foundation/LogSystem.h"
@@ -32,6 +34,12 @@ void TMonitor::Start()
     if (m_thread)
         return;
     const auto settings = TSettings::Current();
+    try {
+        m_alerter = alerts::TAlerter::FromSettings(m_dataFolder);
+    } catch (const std::exception &e) {
+        // Alert settings that cannot be used are logged; the cycles still run.
+        XLogSystem().LogException(e, 0);
+    }
     m_thread = std::make_unique<TRefreshThread>(m_createParts());
     // The thread walks the ranges every cycle.
     if (TIPNetworkNeigborhoodComputes *ranges = m_thread->Sources()->IPRanges()) {
@@ -68,6 +76,7 @@ void TMonitor::Stop()
     ++m_generation;
     m_thread->Stop();
     m_thread.reset();
+    m_alerter.reset();
 }
 
 void TMonitor::Reload()
@@ -132,7 +141,9 @@ void TMonitor::CycleDone(const std::shared_ptr<TCycleBatch> &batch)
     m_metrics.ApplyCycle(std::move(computers), batch->RemovedComputerNames,
                          std::chrono::duration<double>(batch->Duration).count(), now,
                          std::exchange(m_firstCycle, false));
-    // Alerts on the cycle's outcome belong here, beside the metrics.
+    // The same batch raises the alerts, sent on the alerter's own thread.
+    if (m_alerter)
+        m_alerter->HandleCycle(*batch);
     emit cycleConsumed();
 }
 

@@ -19,6 +19,10 @@
 
 namespace valmora {
 
+namespace alerts {
+class TAlerter;
+}
+
 class TMonitor final : public QObject
 {
     Q_OBJECT
@@ -53,6 +57,7 @@ private:
     TPartsFactory m_createParts;
     TMetricsStore m_metrics;
     std::unique_ptr<TRefreshThread> m_thread;
+    std::unique_ptr<alerts::TAlerter> m_alerter;
     // Bumped at every stop, so a batch queued by an earlier thread is dropped.
     quint64 m_generation = 0;
     // The first cycle after a start names every computer of the settings now.

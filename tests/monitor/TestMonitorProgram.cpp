@@ -236,6 +236,23 @@ TEST(MonitorProgram, ServesTheRecordedNetworkFollowsItsChangesAndReloadsItsSetti
         GTEST_SKIP() << why.toStdString();
     test::ScopedSandbox box;
     const QString dataFolder = DataPaths::DataFolder();
+    // The alerts of the cycles go to a command that notes each one.
+    const QString alertsSeen = box.path(u"alerts.txt"_s);
+    const QString command = box.path(u"note-alert.sh"_s);
+    WriteFileAtomically(command, "#!/bin/sh\necho \"$VALMORA_EVENT $VALMORA_COMPUTER\" >> '" + alertsSeen.toUtf8() + "'\n");
+    QFile::setPermissions(command, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    TRegistryHelper::WriteString(TOptions::KeyPath + u"\\Alerts"_s, u"Command"_s, TRootKey::CurrentUser, command);
+    const auto alertLines = [&alertsSeen](const QString &expected, int timeoutMs) {
+        QStringList lines;
+        for (QElapsedTimer t; !t.isValid() || t.elapsed() < timeoutMs; QThread::msleep(100)) {
+            if (!t.isValid())
+                t.start();
+            lines = QString::fromUtf8(ReadWholeFile(alertsSeen).value_or(QByteArray())).split(u'\n', Qt::SkipEmptyParts);
+            if (lines.contains(expected))
+                break;
+        }
+        return lines;
+    };
     Scenario scenario(box);
     ASSERT_TRUE(scenario.start({kGood, kFailing}, {}, writeSettings(u"127.0.0.10-127.0.0.11"_s, 2)))
         << scenario.output().toStdString();
@@ -271,6 +288,11 @@ TEST(MonitorProgram, ServesTheRecordedNetworkFollowsItsChangesAndReloadsItsSetti
     samples = test::Samples(body);
     EXPECT_EQ(sampleOr(samples, state(kGood.name, "suspected")), 1) << scenario.output().toStdString();
     EXPECT_EQ(sampleOr(samples, flagged(kGood.name, u"VT-FAILING-0001"_s)), 1);
+    // One alert per change: the failing computer's once over all the cycles
+    // so far, the one that turned failing once more.
+    const QStringList alerted = alertLines(u"failing "_s + kGood.name, 20000);
+    EXPECT_EQ(alerted, (QStringList{u"failing "_s + kFailing.name, u"failing "_s + kGood.name}))
+        << scenario.output().toStdString();
 
     // SIGHUP: the settings now name the failing host alone, and the good one leaves the metrics.
     writeSettings(u"127.0.0.11-127.0.0.11"_s, 2);
