@@ -259,7 +259,7 @@ QString TDriveHealth::ValueText(THealthField f) const
     case THealthField::MediaType:
         return mediaTypeText(*v);
     default:
-        return number(*v);
+        return QString::number(*v);
     }
 }
 

@@ -103,7 +103,7 @@ struct TDriveHealth
     // The reasons of the flagged figures, in field order, joined with "; ".
     QString ReasonText() const;
     // The value as shown: hexadecimal for the warning bits, words for the
-    // storage classes' codes, decimal otherwise; empty when not reported.
+    // storage classes' codes, plain decimal otherwise; empty when not reported.
     QString ValueText(THealthField f) const;
 };
 

@@ -388,6 +388,17 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
     } catch (const std::exception &e) {
         storageFailure = u"storage (%1 of %2): %3"_s.arg(diskClass, storage, QString::fromUtf8(e.what()));
     }
+    // The temperatures of the header, as a drive's attribute 194 gives them.
+    for (int i = 0; i < list.Count(); ++i) {
+        TDriveInformation &d = list.Items(i);
+        const auto degrees = [](std::uint64_t t) { return static_cast<std::uint8_t>(std::min<std::uint64_t>(t, 255)); };
+        if (const auto t = d.Health.Value(THealthField::CompositeTemperature))
+            d.TemperatureCurrent = degrees(*t);
+        else if (const auto c = d.Health.Value(THealthField::Temperature))
+            d.TemperatureCurrent = degrees(*c);
+        if (const auto worst = d.Health.Value(THealthField::TemperatureMax))
+            d.TemperatureWorst = degrees(*worst);
+    }
 
     // Stage C: the S.M.A.R.T. data sectors.
     result = kReadNoSmart;
