@@ -353,10 +353,25 @@ void TDriveView::acAcknowledgeWarningUpdate()
     if (m_drives && m_shownDrive >= 0 && m_shownDrive < m_drives->Count() && slot >= 0) {
         // Every warning can be acknowledged, per drive (by its serial number) and attribute.
         const TDriveInformation &drive = m_drives->Items(m_shownDrive);
-        enabled = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning &&
-                  !drive.SerialNumber.trimmed().isEmpty();
+        const bool attributeWarns = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning;
+        enabled = (attributeWarns || acknowledgeableHealth(drive, slot) != 0) && !drive.SerialNumber.trimmed().isEmpty();
     }
     acAcknowledgeWarning->setEnabled(enabled);
+}
+
+int TDriveView::acknowledgeableHealth(const TDriveInformation &drive, int slot) const
+{
+    // The health rows follow the attributes; only the counts warn until acknowledged.
+    const TAttributeRow *row = m_attributes->Row(slot);
+    if (slot < drive.UsedSlots() || !row)
+        return 0;
+    const std::pair<THealthField, int> counts[] = {{THealthField::MediaErrors, kBaselineMediaErrors},
+                                                   {THealthField::ReadErrorsUncorrected, kBaselineReadUncorrected},
+                                                   {THealthField::WriteErrorsUncorrected, kBaselineWriteUncorrected}};
+    for (const auto &[field, id] : counts)
+        if (row->Section == HealthFieldName(field) && drive.Health.StateOf(field) == AttributeStateNumber(TAttributeState::Warning))
+            return id;
+    return 0;
 }
 
 void TDriveView::acAcknowledgeWarningExecute()
@@ -369,7 +384,8 @@ void TDriveView::acAcknowledgeWarningExecute()
     // The shown list is never changed: the acknowledged drives are a new list.
     const std::shared_ptr<TDriveList> changed = CopyDrives(*m_drives);
     TDriveInformation &drive = changed->Items(index);
-    AcknowledgeWarnings(drive, drive.AttrId[static_cast<std::size_t>(slot)]);
+    const int health = acknowledgeableHealth(drive, slot);
+    AcknowledgeWarnings(drive, health != 0 ? health : drive.AttrId[static_cast<std::size_t>(slot)]);
     const TSharedDrives before = m_drives;
     // The buttons show the drives' flags: built again, with the same drive and row shown.
     ShowDrives(changed, m_withReadoutDate);
