@@ -345,60 +345,72 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
     // Stage F: the storage classes, where Windows 8 and later describe every
     // drive (NVMe included) and this computer tells its NVMe health logs. A
     // computer without the namespace (Windows 7) reads as before; why it gave
-    // nothing is told only if no health could be read at all.
+    // nothing is told only if no health could be read at all. It runs last,
+    // also when a S.M.A.R.T. stage stopped, so the other stages keep their
+    // connections in their order.
     const QString storage = QString::fromUtf16(drives::kStorageNamespace);
     const QString diskClass = QString::fromUtf16(drives::kPhysicalDiskClass);
     QString storageFailure;
-    try {
-        Stage stage(provider, server, storage, user, password, diskClass);
-        std::vector<std::pair<TDriveInformation *, QString>> disks; // drive, ObjectId
-        while (const auto object = stage.objects->Next()) {
-            TDriveInformation *drive = driveOfDisk(list, *object);
-            if (!drive)
-                continue;
-            TDriveHealth &h = drive->Health;
-            h.Set(THealthField::HealthStatus, readCount(*object, u"HealthStatus"_s));
-            h.Set(THealthField::BusType, readCount(*object, u"BusType"_s));
-            h.Set(THealthField::MediaType, readCount(*object, u"MediaType"_s));
-            h.OperationalStatus = readOperationalStatus(*object);
-            if (drive->SerialNumber.isEmpty())
-                drive->SerialNumber = object->ReadText(u"SerialNumber"_s).trimmed();
-            if (drive->Model.isEmpty())
-                drive->Model = object->ReadText(u"Model"_s).trimmed();
-            if (drive->Size == 0)
-                readProperty(drive->Size, [&] { return object->ReadInt64(u"Size"_s); });
-            disks.emplace_back(drive, object->ReadText(u"ObjectId"_s));
-        }
-        for (const auto &[drive, objectId] : disks) {
-            if (objectId.isEmpty())
-                continue;
-            const QString query = drives::AssociatorsQueryText(
-                {diskClass, u"ObjectId"_s, objectId, QString::fromUtf16(drives::kDiskToCounterClass)});
-            try {
-                const auto set = stage.services->ExecQuery(query, kWql, kForwardOnly);
-                const auto objects = set->NewEnum();
-                if (const auto counter = objects->Next())
-                    readCounter(drive->Health, *counter);
-            } catch (const std::exception &e) {
-                healthReasons.append(u"health of %1 (%2 of %3): %4"_s.arg(
-                    drive->Name, QString::fromUtf16(drives::kReliabilityCounterClass), storage,
-                    QString::fromUtf8(e.what())));
+    bool storageRead = false;
+    const auto readStorage = [&] {
+        if (storageRead)
+            return;
+        storageRead = true;
+        try {
+            Stage stage(provider, server, storage, user, password, diskClass);
+            std::vector<std::pair<TDriveInformation *, QString>> disks; // drive, ObjectId
+            while (const auto object = stage.objects->Next()) {
+                TDriveInformation *drive = driveOfDisk(list, *object);
+                if (!drive)
+                    continue;
+                TDriveHealth &h = drive->Health;
+                h.Set(THealthField::HealthStatus, readCount(*object, u"HealthStatus"_s));
+                h.Set(THealthField::BusType, readCount(*object, u"BusType"_s));
+                h.Set(THealthField::MediaType, readCount(*object, u"MediaType"_s));
+                h.OperationalStatus = readOperationalStatus(*object);
+                if (drive->SerialNumber.isEmpty())
+                    drive->SerialNumber = object->ReadText(u"SerialNumber"_s).trimmed();
+                if (drive->Model.isEmpty())
+                    drive->Model = object->ReadText(u"Model"_s).trimmed();
+                if (drive->Size == 0)
+                    readProperty(drive->Size, [&] { return object->ReadInt64(u"Size"_s); });
+                disks.emplace_back(drive, object->ReadText(u"ObjectId"_s));
             }
+            for (const auto &[drive, objectId] : disks) {
+                if (objectId.isEmpty())
+                    continue;
+                const QString query = drives::AssociatorsQueryText(
+                    {diskClass, u"ObjectId"_s, objectId, QString::fromUtf16(drives::kDiskToCounterClass)});
+                try {
+                    const auto set = stage.services->ExecQuery(query, kWql, kForwardOnly);
+                    const auto objects = set->NewEnum();
+                    if (const auto counter = objects->Next())
+                        readCounter(drive->Health, *counter);
+                } catch (const std::exception &e) {
+                    healthReasons.append(u"health of %1 (%2 of %3): %4"_s.arg(
+                        drive->Name, QString::fromUtf16(drives::kReliabilityCounterClass), storage,
+                        QString::fromUtf8(e.what())));
+                }
+            }
+        } catch (const std::exception &e) {
+            storageFailure = u"storage (%1 of %2): %3"_s.arg(diskClass, storage, QString::fromUtf8(e.what()));
         }
-    } catch (const std::exception &e) {
-        storageFailure = u"storage (%1 of %2): %3"_s.arg(diskClass, storage, QString::fromUtf8(e.what()));
-    }
-    // The temperatures of the header, as a drive's attribute 194 gives them.
-    for (int i = 0; i < list.Count(); ++i) {
-        TDriveInformation &d = list.Items(i);
-        const auto degrees = [](std::uint64_t t) { return static_cast<std::uint8_t>(std::min<std::uint64_t>(t, 255)); };
-        if (const auto t = d.Health.Value(THealthField::CompositeTemperature))
-            d.TemperatureCurrent = degrees(*t);
-        else if (const auto c = d.Health.Value(THealthField::Temperature))
-            d.TemperatureCurrent = degrees(*c);
-        if (const auto worst = d.Health.Value(THealthField::TemperatureMax))
-            d.TemperatureWorst = degrees(*worst);
-    }
+        // The temperatures of the header, as a drive's attribute 194 gives them.
+        for (int i = 0; i < list.Count(); ++i) {
+            TDriveInformation &d = list.Items(i);
+            if (d.UsedSlots() > 0)
+                continue; // a drive with attributes has its temperatures from them
+            const auto degrees = [](std::uint64_t t) {
+                return static_cast<std::uint8_t>(std::min<std::uint64_t>(t, 255));
+            };
+            if (const auto t = d.Health.Value(THealthField::CompositeTemperature))
+                d.TemperatureCurrent = degrees(*t);
+            else if (const auto c = d.Health.Value(THealthField::Temperature))
+                d.TemperatureCurrent = degrees(*c);
+            if (const auto worst = d.Health.Value(THealthField::TemperatureMax))
+                d.TemperatureWorst = degrees(*worst);
+        }
+    };
 
     // Stage C: the S.M.A.R.T. data sectors.
     result = kReadNoSmart;
@@ -421,6 +433,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
             DecodeAttributeData(*drive, block);
         }
     } catch (const std::exception &e) {
+        readStorage();
         // Drives with health figures are read even where none speaks S.M.A.R.T.
         if (result == kReadNoSmart && anyHealth(list))
             return give(EvaluateDrives(list) ? kReadGood : kReadFlagged);
@@ -447,6 +460,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
         // The thresholds that did arrive are still judged: a drive already
         // known to fail must not pass as healthy because a later drive's
         // thresholds could not be read. The readout time stays where it was.
+        readStorage();
         bool flagged = false;
         for (int i = 0; i < list.Count(); ++i)
             flagged = !EvaluateDrive(list.Items(i)) || flagged;
@@ -471,6 +485,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
         // Not a failure of the reading: the class is optional.
     }
 
+    readStorage();
     if (list.Count() > 0)
         result = EvaluateDrives(list) ? kReadGood : kReadFlagged;
     return give(result);
