@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     valmora::StartLog(valmora::XLogSystem());
     // A monitor service checking the same data folder would write the same
     // readouts and states at the same time: one of the two must stay away.
-    valmora::TDataFolderLock cycles(valmora::TWindowsFolders::CommonAppDataFolder(u"Quillmoor\\Valmora"_s));
+    valmora::TDataFolderLock cycles(valmora::DataPaths::DataFolder());
     if (!cycles.TryLock()) {
         valmora::XLogSystem().LogException(cycles.Problem(), 0);
         valmora::ShowMessageBox(nullptr, u"VALMORA 2015"_s, u"Valmora cannot start: "_s + cycles.Problem() + u'.');

@@ -141,25 +141,28 @@ TEST(DriveReader, ReadsTwoDrivesThroughFiveConnections)
     EXPECT_EQ(a.TemperatureCurrent, 40);
     EXPECT_EQ(list.Items(1).SerialNumber, u"SN=1"_s); // the text after the first "="
 
-    ASSERT_EQ(script.connections.size(), 5u);
-    const QString spaces[] = {u"root\\CIMV2"_s, u"root\\CIMV2"_s, u"root\\WMI"_s, u"root\\WMI"_s, u"root\\WMI"_s};
-    for (std::size_t i = 0; i < 5; ++i) {
+    // The storage classes last, after the S.M.A.R.T. stages.
+    ASSERT_EQ(script.connections.size(), 6u);
+    const QString spaces[] = {u"root\\CIMV2"_s, u"root\\CIMV2"_s, u"root\\WMI"_s,
+                              u"root\\WMI"_s,   u"root\\WMI"_s,   u"root\\Microsoft\\Windows\\Storage"_s};
+    for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(script.connections[i].server, u"PC1"_s);
         EXPECT_EQ(script.connections[i].nameSpace, spaces[i]);
         EXPECT_EQ(script.connections[i].user, u"dom\\admin"_s);
         EXPECT_EQ(script.connections[i].password, u"secret"_s);
     }
-    ASSERT_EQ(script.queries.size(), 5u);
+    ASSERT_EQ(script.queries.size(), 6u);
     const QString queries[] = {u"SELECT * FROM Win32_PhysicalMedia"_s, u"SELECT * FROM Win32_DiskDrive"_s,
                                u"SELECT * FROM MSStorageDriver_FailurePredictData"_s,
                                u"SELECT * FROM MSStorageDriver_FailurePredictThresholds"_s,
-                               u"SELECT * FROM MSStorageDriver_FailurePredictStatus"_s};
-    for (std::size_t i = 0; i < 5; ++i) {
+                               u"SELECT * FROM MSStorageDriver_FailurePredictStatus"_s,
+                               u"SELECT * FROM MSFT_PhysicalDisk"_s};
+    for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(script.queries[i].text, queries[i]);
         EXPECT_EQ(script.queries[i].language, u"WQL"_s);
         EXPECT_EQ(script.queries[i].flags, 32);
     }
-    EXPECT_EQ(script.locators, 5);
+    EXPECT_EQ(script.locators, 6);
 }
 
 // The drive's own prediction flags it with no attribute crossing its

@@ -117,7 +117,7 @@ TEST(WinRmHostile, ReaderStopsWithAReasonWithinItsBounds)
             EXPECT_EQ(list.Items(1000).SerialNumber, u"SN-1000"_s);
             EXPECT_EQ(list.Items(1023).Model, u"HOSTILE DISK 1023"_s);
             EXPECT_EQ(pc.hostile->Releases(), 1);
-            EXPECT_EQ(pc.recorded.Enumerates(), 3); // the three root\WMI stages still ran
+            EXPECT_EQ(pc.recorded.Enumerates(), 4); // the three root\WMI stages and the storage classes still ran
             break;
         case THostileWinRm::EMode::DeepNesting:
             break;
