@@ -1,0 +1,185 @@
+"""valmora-cli reads this computer's drives through the real kernel: an
+emulated NVMe controller and an ATA disk on the PIIX IDE controller, in a
+QEMU guest booted from this machine's kernel.
+
+    test_local_drives.py VALMORA_CLI [CASE...]
+
+Each case class boots the guest once. Exit 77 when the machine cannot boot it
+(QEMU, the kernel or static busybox missing), with the reason.
+"""
+
+import json
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qemu_guest  # noqa: E402
+
+CLI = None
+
+# What QEMU's IDE disk reports: its identity and its fixed S.M.A.R.T. table
+# (attribute number: current, worst, threshold).
+ATA_MODEL = "QEMU HARDDISK"
+ATA_SERIAL = "QM00001"
+ATA_ATTRIBUTES = {1: (100, 100, 6), 3: (100, 100, 0), 4: (100, 100, 20), 5: (100, 100, 36),
+                  9: (100, 100, 0), 12: (100, 100, 0), 190: (69, 69, 50)}
+ATA_TEMPERATURE = 31  # attribute 190's raw value
+
+NVME_SERIAL = "VALMORANVME01"
+NVME_MODEL = "QEMU NVMe Ctrl"
+NVME_FIELDS = ["CriticalWarning", "CompositeTemperature", "AvailableSpare", "AvailableSpareThreshold",
+               "PercentageUsed", "DataUnitsRead", "DataUnitsWritten", "PowerCycles", "PowerOnHours",
+               "UnsafeShutdowns", "MediaErrors", "ErrorLogEntries", "WarningTemperatureTime",
+               "CriticalTemperatureTime"]
+# QEMU's controller reports 323 K unless told otherwise.
+NVME_TEMPERATURE = 50
+
+# The words of the critical-warning bits, bit 0 first.
+WARNING_BITS = ["available spare below threshold", "temperature outside its thresholds", "reliability degraded",
+                "media in read-only mode", "volatile memory backup failed", "persistent memory region read-only"]
+
+
+class GuestCase(unittest.TestCase):
+    """Boots the guest with `nvme` (device properties) and `ata` once for the
+    class and keeps the parsed output of `valmora-cli read localhost --json`."""
+
+    nvme = {}
+    ata = True
+
+    @classmethod
+    def setUpClass(cls):
+        try:
+            cls.guest = qemu_guest.run(
+                [CLI, "read", "localhost", "--json"],
+                env={"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/tmp", "LANG": "C.UTF-8",
+                     "VALMORA_COMMON_APPDATA": "/tmp/data", "XDG_CONFIG_HOME": "/tmp/config",
+                     "VALMORA_MACHINE_CONFIG": "/tmp/etc"},
+                nvme=cls.nvme, ata=cls.ata)
+        except qemu_guest.Unavailable as e:
+            raise unittest.SkipTest(str(e))
+        try:
+            cls.readout = json.loads(cls.guest.stdout)
+        except ValueError:
+            cls.readout = None
+
+    def setUp(self):
+        self.assertIsNotNone(self.readout, self.context("the output is not JSON"))
+
+    def context(self, what):
+        g = self.guest
+        return (f"{what}\nexit status {g.status}\nstdout:\n{g.stdout}\nstderr:\n{g.stderr}\n"
+                f"console (end):\n{g.console[-3000:]}")
+
+    def drive(self, name):
+        for d in self.readout.get("Drives", []):
+            if d.get("Name") == name:
+                return d
+        self.fail(self.context(f"no drive {name} in the readout; the guest's disks: {self.guest.block}"))
+
+    def assertNvmeHealth(self, drive):
+        self.assertEqual(drive.get("Model"), NVME_MODEL)
+        self.assertEqual(drive.get("SerialNumber"), NVME_SERIAL)
+        nvme = drive.get("Nvme")
+        self.assertIsInstance(nvme, dict, self.context("the NVMe drive has no \"Nvme\" object"))
+        for field in NVME_FIELDS:
+            self.assertIsInstance(nvme.get(field), int, f"\"Nvme\" field {field}: {nvme.get(field)!r}")
+        self.assertEqual(nvme["CompositeTemperature"], NVME_TEMPERATURE)
+        self.assertEqual(nvme["PercentageUsed"], 0)
+        self.assertEqual(nvme["MediaErrors"], 0)
+        # The kernel read the partition table: the controller counted it, in
+        # units of 1000 sectors rounded up. A log page of zeros would not.
+        self.assertGreaterEqual(nvme["DataUnitsRead"], 1)
+        rows = drive.get("Health")
+        self.assertIsInstance(rows, list, self.context("the NVMe drive has no \"Health\" rows"))
+        self.assertTrue(rows, "no \"Health\" rows")
+        for row in rows:
+            self.assertEqual(set(row), {"Name", "Value", "State", "Reason"}, row)
+            self.assertTrue(row["Name"], row)
+        return nvme, rows
+
+    def assertAtaAttributes(self):
+        drive = self.drive("/dev/sda")
+        self.assertEqual(drive.get("Model"), ATA_MODEL)
+        self.assertEqual(drive.get("SerialNumber"), ATA_SERIAL)
+        self.assertEqual(drive.get("InterfaceType"), "IDE")
+        self.assertNotIn("Nvme", drive)
+        read = {a["AttrId"]: (a["AttrCurrent"], a["AttrWorst"], a["AttrThreshold"])
+                for a in drive.get("Attributes", [])}
+        self.assertEqual(read, ATA_ATTRIBUTES, self.context("the ATA disk's attributes"))
+        self.assertEqual(drive.get("AttributeCount"), len(ATA_ATTRIBUTES))
+        self.assertEqual(drive.get("TemperatureCurrent"), ATA_TEMPERATURE)
+        for a in drive["Attributes"]:
+            if a["AttrId"] == 5:
+                self.assertEqual((a["AttrRaw"], a["AttrState"]), (0, 0), a)
+
+
+class HealthyNvme(GuestCase):
+    """A healthy NVMe controller alone: the computer is good."""
+
+    nvme = {}
+    ata = False
+
+    def test_result_is_good(self):
+        self.assertEqual(self.readout.get("Result"), 0, self.context("the computer's result"))
+        self.assertIsNone(self.readout.get("Error"))
+        self.assertEqual(self.guest.status, 0)
+
+    def test_health_table(self):
+        drive = self.drive("/dev/nvme0n1")
+        nvme, rows = self.assertNvmeHealth(drive)
+        self.assertEqual(nvme["CriticalWarning"], 0)
+        self.assertEqual(drive.get("Reason"), "")
+        self.assertEqual([r for r in rows if r["State"] != "OK"], [], "rows of a healthy drive not OK")
+
+
+class CriticalWarningNvme(GuestCase):
+    """An NVMe controller reporting spare below threshold and reliability
+    degraded (critical warning 0x5), beside an ATA disk."""
+
+    nvme = {"smart_critical_warning": 0x5}
+    ata = True
+
+    def test_result_is_failing(self):
+        self.assertEqual(self.readout.get("Result"), 3, self.context("the computer's result"))
+        self.assertEqual(self.guest.status, 1)
+
+    def test_reasons_name_the_bits(self):
+        drive = self.drive("/dev/nvme0n1")
+        nvme, rows = self.assertNvmeHealth(drive)
+        self.assertEqual(nvme["CriticalWarning"], 0x5)
+        reason = drive.get("Reason", "")
+        for bit, words in enumerate(WARNING_BITS):
+            if 0x5 & (1 << bit):
+                self.assertIn(words, reason)
+            else:
+                self.assertNotIn(words, reason)
+        self.assertIn("Failing", [r["State"] for r in rows], rows)
+
+    def test_ata_attributes_beside_it(self):
+        self.assertAtaAttributes()
+
+
+def main(argv):
+    global CLI
+    if len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    CLI = os.path.abspath(argv[1])
+    if not os.access(CLI, os.X_OK):
+        print(f"{CLI} is not a program", file=sys.stderr)
+        return 2
+    loader = unittest.defaultTestLoader
+    module = sys.modules[__name__]
+    names = argv[2:] or ["HealthyNvme", "CriticalWarningNvme"]
+    suite = unittest.TestSuite(loader.loadTestsFromName(n, module) for n in names)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    if not result.wasSuccessful():
+        return 1
+    # A run whose every case skipped (a class that could not boot counts once,
+    # without running its cases) is reported to CTest as skipped.
+    return 77 if result.skipped and len(result.skipped) >= result.testsRun else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
