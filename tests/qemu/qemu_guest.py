@@ -1,12 +1,12 @@
-"""Boots this machine's Debian kernel in QEMU on emulated drives and runs one
-command inside, against the real kernel paths (sysfs, the NVMe admin ioctl,
+"""Boots this machine's Debian kernel in QEMU on emulated drives and runs
+commands inside, against the real kernel paths (sysfs, the NVMe admin ioctl,
 ATA pass-through through libata).
 
 The guest is built at run time in a temporary folder: a tiny initramfs of
 static busybox and the modules it needs, taken from the installed kernel with
 their dependencies from modules.dep. Its init mounts the host's root, shared
-read-only over 9p, under a tmpfs overlay, so the command runs from the build
-tree as it is on the host, and writes nothing back but its output into a
+read-only over 9p, under a tmpfs overlay, so the commands run from the build
+tree as it is on the host, and writes nothing back but their output into a
 second, writable 9p share. There is no network.
 """
 
@@ -31,7 +31,7 @@ class Unavailable(Exception):
 
 
 class GuestError(Exception):
-    """The guest did not run the command to its end."""
+    """The guest did not run its commands to their end."""
 
 
 def _is_static(path):
@@ -153,9 +153,10 @@ for disk in $(cat /disks); do
   [ -e "/sys/block/$disk" ] || say "disk $disk did not appear"
 done
 ls /sys/block > /out/block
-cp /command /newroot/run/guest-command
-chroot /newroot /bin/sh /run/guest-command > /out/stdout 2> /out/stderr < /dev/null
-echo $? > /out/status
+mkdir -p /newroot/run/out
+mount --bind /out /newroot/run/out
+cp /commands /newroot/run/guest-commands
+chroot /newroot /bin/sh /run/guest-commands < /dev/null
 finish
 """
 
@@ -166,9 +167,10 @@ def _write(path, text, mode=0o644):
     os.chmod(path, mode)
 
 
-def build_initramfs(folder, version, command, env, disks):
+def build_initramfs(folder, version, commands, env, disks):
     """Writes folder/initramfs.cpio: busybox, the modules, the init script and
-    the command (run by /bin/sh of the host's root inside the guest)."""
+    the commands (run in turn by /bin/sh of the host's root inside the guest,
+    each with its output in /run/out/NAME.stdout, .stderr and .status)."""
     root = os.path.join(folder, "initramfs")
     os.makedirs(os.path.join(root, "bin"))
     os.makedirs(os.path.join(root, "lib", "modules"))
@@ -181,10 +183,12 @@ def build_initramfs(folder, version, command, env, disks):
     _write(os.path.join(root, "modules.order"), "\n".join(names) + "\n")
     _write(os.path.join(root, "disks"), "\n".join(disks) + "\n")
     _write(os.path.join(root, "init"), INIT, 0o755)
-    # The init copies it into the new root's /run (a tmpfs) before the chroot.
-    exports = "".join(f"export {k}={shlex.quote(v)}\n" for k, v in sorted(env.items()))
-    script = "#!/bin/sh\n" + exports + "exec " + " ".join(shlex.quote(a) for a in command) + "\n"
-    _write(os.path.join(root, "command"), script, 0o755)
+    script = ["#!/bin/sh"] + [f"export {k}={shlex.quote(v)}" for k, v in sorted(env.items())]
+    for name, argv in commands:
+        out = f"/run/out/{name}"
+        script.append(" ".join(shlex.quote(a) for a in argv) + f" > {out}.stdout 2> {out}.stderr")
+        script.append(f"echo $? > {out}.status")
+    _write(os.path.join(root, "commands"), "\n".join(script) + "\n", 0o755)
 
     entries = []
     for dirpath, dirnames, filenames in os.walk(root):
@@ -201,20 +205,26 @@ def build_initramfs(folder, version, command, env, disks):
     return archive
 
 
-class Result:
-    def __init__(self, status, stdout, stderr, console, block):
-        self.status = status  # the command's exit status
+class Output:
+    def __init__(self, status, stdout, stderr):
+        self.status = status  # the exit status
         self.stdout = stdout
         self.stderr = stderr
+
+
+class Result:
+    def __init__(self, outputs, console, block):
+        self.outputs = outputs  # name: Output, for every command
         self.console = console  # the guest's serial console, for failures
         self.block = block  # /sys/block of the guest
 
 
-def run(command, env=None, nvme=None, ata=True, timeout=240):
+def run(commands, env=None, nvme=None, ata=True, timeout=240):
     """Boots the guest with an NVMe controller (nvme: a dict of its device
     properties, e.g. {"smart_critical_warning": 5}; None for none) and an ATA
-    disk on the PIIX IDE controller, runs `command` as root inside and returns
-    its Result. QEMU is killed after `timeout` seconds."""
+    disk on the PIIX IDE controller, runs the commands ([(name, argv)...]) as
+    root inside, one after the other, and returns their Result. QEMU is killed
+    after `timeout` seconds."""
     qemu = find_qemu()
     kernel, version = find_kernel()
     find_busybox()
@@ -222,11 +232,12 @@ def run(command, env=None, nvme=None, ata=True, timeout=240):
     with tempfile.TemporaryDirectory(prefix="valmora-qemu-") as folder:
         out = os.path.join(folder, "out")
         os.mkdir(out)
-        initramfs = build_initramfs(folder, version, command, env or {}, disks)
+        initramfs = build_initramfs(folder, version, commands, env or {}, disks)
         console = os.path.join(folder, "console.log")
-        # TCG where the machine offers no KVM: slower, the same guest.
-        accel = "kvm" if os.access("/dev/kvm", os.R_OK | os.W_OK) else "tcg"
-        args = [qemu, "-machine", "pc", "-accel", accel, "-m", "512", "-smp", "1",
+        # KVM where the machine offers it, else (or when it refuses) TCG:
+        # slower, the same guest.
+        accel = ["-accel", "kvm", "-accel", "tcg"] if os.access("/dev/kvm", os.R_OK | os.W_OK) else ["-accel", "tcg"]
+        args = [qemu, "-machine", "pc"] + accel + ["-m", "512", "-smp", "1",
                 "-display", "none", "-monitor", "none", "-serial", f"file:{console}",
                 "-nic", "none", "-no-reboot", "-kernel", kernel, "-initrd", initramfs,
                 "-append", "console=ttyS0 quiet loglevel=4 panic=-1 rdinit=/init",
@@ -253,20 +264,19 @@ def run(command, env=None, nvme=None, ata=True, timeout=240):
         except subprocess.TimeoutExpired:
             process.kill()
             process.communicate()
-            raise GuestError(f"the guest did not power off within {timeout} s; console:\n"
-                             + _read(console))
+            raise GuestError(f"the guest did not power off within {timeout} s; console:\n" + _read(console))
         elapsed = time.monotonic() - started
-
-        def text(name):
-            return _read(os.path.join(out, name))
-
         if process.returncode != 0:
             raise GuestError(f"QEMU ended with {process.returncode}: {qemu_output.decode(errors='replace')}")
-        status = text("status").strip()
-        if not status:
-            raise GuestError(f"the command did not finish in the guest ({elapsed:.0f} s); console:\n"
-                             + _read(console))
-        return Result(int(status), text("stdout"), text("stderr"), _read(console), text("block").split())
+        outputs = {}
+        for name, _ in commands:
+            status = _read(os.path.join(out, f"{name}.status")).strip()
+            if not status:
+                raise GuestError(f"{name} did not finish in the guest ({elapsed:.0f} s); console:\n"
+                                 + _read(console))
+            outputs[name] = Output(int(status), _read(os.path.join(out, f"{name}.stdout")),
+                                   _read(os.path.join(out, f"{name}.stderr")))
+        return Result(outputs, _read(console), _read(os.path.join(out, "block")).split())
 
 
 def _read(path):

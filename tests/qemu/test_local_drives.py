@@ -40,36 +40,69 @@ WARNING_BITS = ["available spare below threshold", "temperature outside its thre
                 "media in read-only mode", "volatile memory backup failed", "persistent memory region read-only"]
 
 
+# The same log page and attribute table as the disk tools read them, where
+# they are installed (nvme-cli, smartmontools).
+NVME_CLI = "/usr/sbin/nvme"
+SMARTCTL = "/usr/sbin/smartctl"
+# "Nvme" fields from `nvme smart-log -o json` (temperature in kelvin).
+NVME_CLI_FIELDS = {"CriticalWarning": "critical_warning", "AvailableSpare": "avail_spare",
+                   "AvailableSpareThreshold": "spare_thresh", "PercentageUsed": "percent_used",
+                   "DataUnitsRead": "data_units_read", "DataUnitsWritten": "data_units_written",
+                   "PowerCycles": "power_cycles", "PowerOnHours": "power_on_hours",
+                   "UnsafeShutdowns": "unsafe_shutdowns", "MediaErrors": "media_errors",
+                   "ErrorLogEntries": "num_err_log_entries", "WarningTemperatureTime": "warning_temp_time",
+                   "CriticalTemperatureTime": "critical_comp_time"}
+
+
 class GuestCase(unittest.TestCase):
     """Boots the guest with `nvme` (device properties) and `ata` once for the
-    class and keeps the parsed output of `valmora-cli read localhost --json`."""
+    class and keeps the parsed output of `valmora-cli read localhost --json`,
+    and that of the disk tools on the same drives."""
 
     nvme = {}
     ata = True
 
     @classmethod
     def setUpClass(cls):
+        commands = [("read", [CLI, "read", "localhost", "--json"])]
+        if cls.nvme is not None and os.access(NVME_CLI, os.X_OK):
+            commands.append(("nvme", [NVME_CLI, "smart-log", "/dev/nvme0", "-o", "json"]))
+        if cls.ata and os.access(SMARTCTL, os.X_OK):
+            commands.append(("smartctl", [SMARTCTL, "-A", "-j", "/dev/sda"]))
         try:
             cls.guest = qemu_guest.run(
-                [CLI, "read", "localhost", "--json"],
+                commands,
                 env={"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/tmp", "LANG": "C.UTF-8",
                      "VALMORA_COMMON_APPDATA": "/tmp/data", "XDG_CONFIG_HOME": "/tmp/config",
                      "VALMORA_MACHINE_CONFIG": "/tmp/etc"},
                 nvme=cls.nvme, ata=cls.ata)
         except qemu_guest.Unavailable as e:
             raise unittest.SkipTest(str(e))
+        cls.cli = cls.guest.outputs["read"]
+        cls.readout = cls.parsed("read")
+
+    @classmethod
+    def parsed(cls, name):
         try:
-            cls.readout = json.loads(cls.guest.stdout)
-        except ValueError:
-            cls.readout = None
+            return json.loads(cls.guest.outputs[name].stdout)
+        except (KeyError, ValueError):
+            return None
+
+    def tool(self, name):
+        """The JSON output of a disk tool, or a skip when it is not installed."""
+        if name not in self.guest.outputs:
+            self.skipTest(f"{name} is not installed")
+        out = self.parsed(name)
+        self.assertIsNotNone(out, f"{name} gave no JSON: {self.guest.outputs[name].stderr}")
+        return out
 
     def setUp(self):
         self.assertIsNotNone(self.readout, self.context("the output is not JSON"))
 
     def context(self, what):
-        g = self.guest
-        return (f"{what}\nexit status {g.status}\nstdout:\n{g.stdout}\nstderr:\n{g.stderr}\n"
-                f"console (end):\n{g.console[-3000:]}")
+        c = self.cli
+        return (f"{what}\nexit status {c.status}\nstdout:\n{c.stdout}\nstderr:\n{c.stderr}\n"
+                f"console (end):\n{self.guest.console[-3000:]}")
 
     def drive(self, name):
         for d in self.readout.get("Drives", []):
@@ -112,6 +145,14 @@ class GuestCase(unittest.TestCase):
         for a in drive["Attributes"]:
             if a["AttrId"] == 5:
                 self.assertEqual((a["AttrRaw"], a["AttrState"]), (0, 0), a)
+        return drive
+
+    def assertNvmeLikeNvmeCli(self, drive):
+        log = self.tool("nvme")
+        nvme = drive.get("Nvme") or {}
+        expected = {field: int(log[key]) for field, key in NVME_CLI_FIELDS.items()}
+        expected["CompositeTemperature"] = int(log["temperature"]) - 273
+        self.assertEqual({k: nvme.get(k) for k in expected}, expected)
 
 
 class HealthyNvme(GuestCase):
@@ -123,7 +164,7 @@ class HealthyNvme(GuestCase):
     def test_result_is_good(self):
         self.assertEqual(self.readout.get("Result"), 0, self.context("the computer's result"))
         self.assertIsNone(self.readout.get("Error"))
-        self.assertEqual(self.guest.status, 0)
+        self.assertEqual(self.cli.status, 0)
 
     def test_health_table(self):
         drive = self.drive("/dev/nvme0n1")
@@ -131,6 +172,9 @@ class HealthyNvme(GuestCase):
         self.assertEqual(nvme["CriticalWarning"], 0)
         self.assertEqual(drive.get("Reason"), "")
         self.assertEqual([r for r in rows if r["State"] != "OK"], [], "rows of a healthy drive not OK")
+
+    def test_fields_as_nvme_cli_reads_them(self):
+        self.assertNvmeLikeNvmeCli(self.drive("/dev/nvme0n1"))
 
 
 class CriticalWarningNvme(GuestCase):
@@ -142,7 +186,7 @@ class CriticalWarningNvme(GuestCase):
 
     def test_result_is_failing(self):
         self.assertEqual(self.readout.get("Result"), 3, self.context("the computer's result"))
-        self.assertEqual(self.guest.status, 1)
+        self.assertEqual(self.cli.status, 1)
 
     def test_reasons_name_the_bits(self):
         drive = self.drive("/dev/nvme0n1")
@@ -156,8 +200,19 @@ class CriticalWarningNvme(GuestCase):
                 self.assertNotIn(words, reason)
         self.assertIn("Failing", [r["State"] for r in rows], rows)
 
+    def test_fields_as_nvme_cli_reads_them(self):
+        self.assertNvmeLikeNvmeCli(self.drive("/dev/nvme0n1"))
+
     def test_ata_attributes_beside_it(self):
         self.assertAtaAttributes()
+
+    def test_ata_attributes_as_smartctl_reads_them(self):
+        table = self.tool("smartctl")["ata_smart_attributes"]["table"]
+        drive = self.assertAtaAttributes()
+        read = [(a["AttrId"], a["AttrCurrent"], a["AttrWorst"], a["AttrThreshold"], a["AttrRaw"], a["AttrPreFailure"])
+                for a in drive["Attributes"]]
+        self.assertEqual(read, [(a["id"], a["value"], a["worst"], a["thresh"], a["raw"]["value"],
+                                 a["flags"]["prefailure"]) for a in table])
 
 
 def main(argv):
