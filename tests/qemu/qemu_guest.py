@@ -237,10 +237,10 @@ def run(commands, env=None, nvme=None, ata=True, timeout=240):
         # KVM where the machine offers it, else (or when it refuses) TCG:
         # slower, the same guest.
         accel = ["-accel", "kvm", "-accel", "tcg"] if os.access("/dev/kvm", os.R_OK | os.W_OK) else ["-accel", "tcg"]
-        args = [qemu, "-machine", "pc"] + accel + ["-m", "512", "-smp", "1",
+        args = [qemu, "-machine", "pc", "-nodefaults"] + accel + ["-m", "512", "-smp", "1",
                 "-display", "none", "-monitor", "none", "-serial", f"file:{console}",
                 "-nic", "none", "-no-reboot", "-kernel", kernel, "-initrd", initramfs,
-                "-append", "console=ttyS0 quiet loglevel=4 panic=-1 rdinit=/init",
+                "-append", "console=ttyS0 quiet loglevel=4 panic=-1 mitigations=off rdinit=/init",
                 "-virtfs", "local,path=/,mount_tag=hostroot,security_model=none,readonly=on",
                 "-virtfs", f"local,path={out},mount_tag=out,security_model=none"]
         if nvme is not None:
