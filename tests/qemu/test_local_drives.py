@@ -44,6 +44,8 @@ WARNING_BITS = ["available spare below threshold", "temperature outside its thre
 # they are installed (nvme-cli, smartmontools).
 NVME_CLI = "/usr/sbin/nvme"
 SMARTCTL = "/usr/sbin/smartctl"
+SETPRIV = "/usr/bin/setpriv"
+NOBODY = ["--reuid=65534", "--regid=65534", "--clear-groups"]
 # "Nvme" fields from `nvme smart-log -o json` (temperature in kelvin).
 NVME_CLI_FIELDS = {"CriticalWarning": "critical_warning", "AvailableSpare": "avail_spare",
                    "AvailableSpareThreshold": "spare_thresh", "PercentageUsed": "percent_used",
@@ -61,10 +63,17 @@ class GuestCase(unittest.TestCase):
 
     nvme = {}
     ata = True
+    # Also read as a user without rights, from device files anyone may open.
+    unprivileged = False
 
     @classmethod
     def setUpClass(cls):
         commands = [("read", [CLI, "read", "localhost", "--json"])]
+        if cls.unprivileged and os.access(SETPRIV, os.X_OK):
+            commands.append(("chmod", ["/bin/chmod", "0666", "/dev/nvme0", "/dev/nvme0n1"]))
+            commands.append(("unprivileged", ["/usr/bin/env", "HOME=/tmp", "VALMORA_COMMON_APPDATA=/tmp/nobody-data",
+                                              "XDG_CONFIG_HOME=/tmp/nobody-config", SETPRIV] + NOBODY
+                             + [CLI, "read", "localhost", "--json"]))
         if cls.nvme is not None and os.access(NVME_CLI, os.X_OK):
             commands.append(("nvme", [NVME_CLI, "smart-log", "/dev/nvme0", "-o", "json"]))
         if cls.ata and os.access(SMARTCTL, os.X_OK):
@@ -160,6 +169,7 @@ class HealthyNvme(GuestCase):
 
     nvme = {}
     ata = False
+    unprivileged = True
 
     def test_result_is_good(self):
         self.assertEqual(self.readout.get("Result"), 0, self.context("the computer's result"))
@@ -175,6 +185,21 @@ class HealthyNvme(GuestCase):
 
     def test_fields_as_nvme_cli_reads_them(self):
         self.assertNvmeLikeNvmeCli(self.drive("/dev/nvme0n1"))
+
+    def test_no_rights_is_said(self):
+        # The kernel wants CAP_SYS_ADMIN for the log page even when the
+        # device file is open to everyone: a reason, never a drive that
+        # merely looks healthy or without S.M.A.R.T.
+        if "unprivileged" not in self.guest.outputs:
+            self.skipTest(f"{SETPRIV} is not installed")
+        self.assertEqual(self.guest.outputs["chmod"].status, 0, self.guest.outputs["chmod"].stderr)
+        out = self.guest.outputs["unprivileged"]
+        readout = self.parsed("unprivileged")
+        self.assertIsNotNone(readout, f"not JSON: {out.stdout}\n{out.stderr}")
+        self.assertNotEqual(readout.get("Result"), 0, out.stdout)
+        texts = [readout.get("Error") or ""] + [d.get("Reason") or "" for d in readout.get("Drives", [])]
+        self.assertTrue([t for t in texts if "nvme0" in t and ("root" in t or "CAP_SYS_ADMIN" in t)],
+                        f"no reason names the drive and the rights it needs: {texts}\n{out.stderr}")
 
 
 class CriticalWarningNvme(GuestCase):
