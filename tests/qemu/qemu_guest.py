@@ -16,6 +16,7 @@ import shlex
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -285,3 +286,37 @@ def _read(path):
             return f.read()
     except FileNotFoundError:
         return ""
+
+
+def main(argv):
+    """By hand: qemu_guest.py [--critical-warning N] [--no-nvme] [--no-ata] COMMAND [ARG...]
+    boots the guest, runs COMMAND as root inside and prints its output."""
+    import argparse
+    parser = argparse.ArgumentParser(description="Runs a command in a QEMU guest of this machine's kernel "
+                                                 "on an emulated NVMe controller and ATA disk.")
+    parser.add_argument("--critical-warning", type=lambda v: int(v, 0), default=0,
+                        help="the NVMe controller's critical-warning bits (e.g. 0x5)")
+    parser.add_argument("--no-nvme", action="store_true", help="no NVMe controller")
+    parser.add_argument("--no-ata", action="store_true", help="no ATA disk")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    if not args.command:
+        parser.error("a command to run is needed")
+    nvme = None if args.no_nvme else ({"smart_critical_warning": args.critical_warning}
+                                      if args.critical_warning else {})
+    try:
+        result = run([("command", args.command)], nvme=nvme, ata=not args.no_ata)
+    except Unavailable as e:
+        print(f"cannot boot the guest: {e}", file=sys.stderr)
+        return 77
+    except GuestError as e:
+        print(e, file=sys.stderr)
+        return 1
+    out = result.outputs["command"]
+    sys.stdout.write(out.stdout)
+    sys.stderr.write(out.stderr)
+    return out.status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
