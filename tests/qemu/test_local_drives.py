@@ -39,7 +39,6 @@ NVME_TEMPERATURE = 50
 WARNING_BITS = ["available spare below threshold", "temperature outside its thresholds", "reliability degraded",
                 "media in read-only mode", "volatile memory backup failed", "persistent memory region read-only"]
 
-
 # The same log page and attribute table as the disk tools read them, where
 # they are installed (nvme-cli, smartmontools).
 NVME_CLI = "/usr/sbin/nvme"
@@ -212,6 +211,9 @@ class CriticalWarningNvme(GuestCase):
     def test_result_is_failing(self):
         self.assertEqual(self.readout.get("Result"), 3, self.context("the computer's result"))
         self.assertEqual(self.cli.status, 1)
+        # The ATA disk is flagged too (its temperature attribute): the NVMe
+        # drive must be among the flagged ones.
+        self.assertIn(NVME_SERIAL, self.readout.get("Error") or "")
 
     def test_reasons_name_the_bits(self):
         drive = self.drive("/dev/nvme0n1")
