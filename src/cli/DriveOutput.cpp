@@ -52,8 +52,47 @@ QString AttributeTableText(const TDriveInformation &d)
     return AlignedTable(rows);
 }
 
+namespace {
+
+// The figures reported, in field order, then OperationalStatus after HealthStatus.
+struct HealthRow
+{
+    QString name, value;
+    std::int32_t state;
+    QString reason;
+};
+QList<HealthRow> healthRows(const TDriveHealth &h)
+{
+    QList<HealthRow> rows;
+    for (int f = 0; f < kHealthFieldCount; ++f) {
+        const auto field = static_cast<THealthField>(f);
+        if (h.Value(field))
+            rows.append({HealthFieldName(field), h.ValueText(field), h.StateOf(field), h.ReasonOf(field)});
+        if (field == THealthField::HealthStatus && !h.OperationalStatus.isEmpty())
+            rows.append({u"OperationalStatus"_s, h.OperationalStatus, h.OperationalState, h.OperationalReason});
+    }
+    return rows;
+}
+
+} // namespace
+
+QString HealthTableText(const TDriveInformation &d)
+{
+    const QList<HealthRow> rows = healthRows(d.Health);
+    if (rows.isEmpty())
+        return QString();
+    QList<QStringList> table{{u"Health"_s, u"Value"_s, u"State"_s, u"Reason"_s}};
+    for (const HealthRow &r : rows)
+        table.append({r.name, r.value, AttributeStateText(r.state), r.reason});
+    return AlignedTable(table);
+}
+
 QString TemperaturesText(const TDriveInformation &d)
 {
+    // NVMe drives and the storage classes tell one temperature.
+    for (const THealthField f : {THealthField::CompositeTemperature, THealthField::Temperature})
+        if (const auto t = d.Health.Value(f))
+            return u"Temperature: current %1 °C\n"_s.arg(*t);
     // The figures come from attribute 194, or 190 without it; a drive with neither measured nothing.
     bool measured = false;
     for (int i = 0; i < d.UsedSlots() && !measured; ++i)
@@ -92,7 +131,12 @@ QString DriveText(const TDriveInformation &d)
     text += u"  "_s + TemperaturesText(d);
     if (!d.DriveReason.isEmpty())
         text += u"  Reason: "_s + d.DriveReason + u'\n';
-    for (const QString &line : AttributeTableText(d).split(u'\n', Qt::SkipEmptyParts))
+    const QString health = HealthTableText(d);
+    // A drive without attributes but with health figures shows the figures only.
+    if (health.isEmpty() || d.UsedSlots() > 0)
+        for (const QString &line : AttributeTableText(d).split(u'\n', Qt::SkipEmptyParts))
+            text += u"  "_s + line + u'\n';
+    for (const QString &line : health.split(u'\n', Qt::SkipEmptyParts))
         text += u"  "_s + line + u'\n';
     return text;
 }
@@ -142,9 +186,43 @@ QJsonArray AttributesJson(const TDriveInformation &d)
     return attributes;
 }
 
+QJsonObject HealthLogJson(const TDriveHealth &h)
+{
+    QJsonObject log;
+    for (int f = 0; f < kHealthLogFieldCount; ++f)
+        if (const auto v = h.Value(static_cast<THealthField>(f)))
+            log.insert(HealthFieldName(static_cast<THealthField>(f)), static_cast<qint64>(*v));
+    return log;
+}
+
+QJsonObject StorageJson(const TDriveHealth &h)
+{
+    QJsonObject storage;
+    for (int f = kHealthLogFieldCount; f < kHealthFieldCount; ++f)
+        if (const auto v = h.Value(static_cast<THealthField>(f)))
+            storage.insert(HealthFieldName(static_cast<THealthField>(f)), static_cast<qint64>(*v));
+    if (!h.HasLog())
+        if (const auto v = h.Value(THealthField::PowerOnHours))
+            storage.insert(HealthFieldName(THealthField::PowerOnHours), static_cast<qint64>(*v));
+    if (!h.OperationalStatus.isEmpty())
+        storage.insert(u"OperationalStatus"_s, h.OperationalStatus);
+    return storage;
+}
+
+QJsonArray HealthRowsJson(const TDriveHealth &h)
+{
+    QJsonArray rows;
+    for (const HealthRow &r : healthRows(h))
+        rows.append(QJsonObject{{u"Name"_s, r.name},
+                                {u"Value"_s, r.value},
+                                {u"State"_s, AttributeStateText(r.state)},
+                                {u"Reason"_s, r.reason}});
+    return rows;
+}
+
 QJsonObject DriveJson(const TDriveInformation &d)
 {
-    return QJsonObject{
+    QJsonObject drive{
         {u"BytesPerSector"_s, static_cast<qint64>(d.BytesPerSector)},
         {u"FirmwareRevision"_s, d.FirmwareRevision},
         {u"InterfaceType"_s, d.InterfaceType},
@@ -170,6 +248,13 @@ QJsonObject DriveJson(const TDriveInformation &d)
         {u"Attributes"_s, AttributesJson(d)},
         {u"Reason"_s, d.DriveReason},
     };
+    if (d.Health.HasLog())
+        drive.insert(u"Nvme"_s, HealthLogJson(d.Health));
+    if (const QJsonObject storage = StorageJson(d.Health); !storage.isEmpty())
+        drive.insert(u"Storage"_s, storage);
+    if (!d.Health.Empty())
+        drive.insert(u"Health"_s, HealthRowsJson(d.Health));
+    return drive;
 }
 
 QJsonObject DriveListJson(const TDriveList &list)

@@ -17,6 +17,8 @@ QString AlignedTable(const QList<QStringList> &rows);
 // The used slots: Id, pre-failure, flag bits, values, threshold, raw, state word.
 QString AttributeTableText(const TDriveInformation &drive);
 QString TemperaturesText(const TDriveInformation &drive);
+// The health figures with their verdicts; empty for a drive without them.
+QString HealthTableText(const TDriveInformation &drive);
 // Identity, size, temperatures and attribute table of one drive.
 QString DriveText(const TDriveInformation &drive);
 // Computer name, readout time and every drive.
@@ -25,6 +27,11 @@ QString DriveListText(const TDriveList &list);
 // ISO 8601 local time; null for 0 (no readout) or an impossible value.
 QJsonValue ReadoutTimeJson(TDateTime time);
 QJsonArray AttributesJson(const TDriveInformation &drive);
+// The NVMe health log's figures by name ("CriticalWarning", ...), the storage
+// classes' figures by name, and one row per figure {Name, Value, State, Reason}.
+QJsonObject HealthLogJson(const TDriveHealth &health);
+QJsonObject StorageJson(const TDriveHealth &health);
+QJsonArray HealthRowsJson(const TDriveHealth &health);
 QJsonObject DriveJson(const TDriveInformation &drive);
 QJsonObject DriveListJson(const TDriveList &list);
 

@@ -83,7 +83,8 @@ void TDriveBaseline::refresh()
             bool ok = false;
             const int id = it.key().toInt(&ok);
             const QJsonObject c = it.value().toObject();
-            if (!ok || id < 1 || id > 255)
+            // Attribute numbers, and the health counts' numbers above them.
+            if (!ok || id < 1 || id > kBaselineMaxId)
                 continue;
             counts[id] = TBaselineCount{static_cast<std::uint64_t>(c.value(u"Count"_s).toInteger()),
                                         QDate::fromString(c.value(u"Since"_s).toString(), Qt::ISODate),

@@ -32,6 +32,10 @@ struct TBaselineCount
     bool operator==(const TBaselineCount &) const = default;
 };
 
+// The highest number a baseline is kept by: attribute numbers are 1 to 255,
+// the counts of the health figures (NvmeHealth.h) lie above 1000.
+inline constexpr int kBaselineMaxId = 1999;
+
 // Attribute number to its baseline.
 using TBaselineCounts = std::map<int, TBaselineCount>;
 

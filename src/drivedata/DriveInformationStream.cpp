@@ -136,6 +136,56 @@ void TShortDriveInformationStreamWrite::WriteDrive(const TDriveInformation &d)
     putColumn(r + kAttrThreshold, d.AttrThreshold);
     putColumn(r + kAttrRaw, d.AttrRaw);
     putColumn(r + kAttrState, d.AttrState);
+
+    const int index = m_drives++;
+    const TDriveHealth &h = d.Health;
+    if (h.Empty())
+        return;
+    QByteArray entry;
+    std::uint32_t mask = 0;
+    QByteArray values;
+    for (int f = 0; f < kHealthFieldCount; ++f) {
+        const auto v = h.Values[static_cast<std::size_t>(f)];
+        if (!v)
+            continue;
+        mask |= std::uint32_t{1} << f;
+        char bytes[8];
+        put<std::uint64_t>(bytes, *v);
+        values.append(bytes, 8);
+    }
+    char head[6];
+    put<std::uint16_t>(head, static_cast<std::uint16_t>(index));
+    put<std::uint32_t>(head + 2, mask);
+    entry.append(head, 6);
+    entry.append(values);
+    const qsizetype units = std::min<qsizetype>(h.OperationalStatus.size(), wci::kTextUnits);
+    char length[2];
+    put<std::uint16_t>(length, static_cast<std::uint16_t>(units));
+    entry.append(length, 2);
+    for (qsizetype u = 0; u < units; ++u) {
+        char unit[2];
+        put<std::uint16_t>(unit, h.OperationalStatus.at(u).unicode());
+        entry.append(unit, 2);
+    }
+    // A drive index beyond 16 bits cannot be told; neither can a block as long as a record.
+    if (index > 0xFFFF || wci::kHealthHeaderSize + m_health.size() + entry.size() >= wci::kRecordSize)
+        return;
+    m_health.append(entry);
+    ++m_healthEntries;
+}
+
+QByteArray TShortDriveInformationStreamWrite::Data() const
+{
+    if (m_healthEntries == 0)
+        return m_data;
+    QByteArray data = m_data;
+    char head[wci::kHealthHeaderSize];
+    std::memcpy(head, wci::kHealthMagic, 4);
+    put<std::uint16_t>(head + 4, wci::kHealthVersion);
+    put<std::uint16_t>(head + 6, static_cast<std::uint16_t>(m_healthEntries));
+    data.append(head, wci::kHealthHeaderSize);
+    data.append(m_health);
+    return data;
 }
 
 TShortDriveInformationStreamRead::TShortDriveInformationStreamRead(QByteArray data)
@@ -206,6 +256,51 @@ void TShortDriveInformationStreamRead::ReadDrive(int index, TDriveInformation &d
     getColumn(r + kAttrState, d.AttrState);
 }
 
+std::vector<std::pair<int, TDriveHealth>> TShortDriveInformationStreamRead::ReadHealth() const
+{
+    std::vector<std::pair<int, TDriveHealth>> result;
+    const qsizetype start = wci::kHeaderSize + qsizetype(RecordCount()) * wci::kRecordSize;
+    const qsizetype end = m_data.size();
+    if (end - start < wci::kHealthHeaderSize || std::memcmp(m_data.constData() + start, wci::kHealthMagic, 4) != 0 ||
+        get<std::uint16_t>(m_data.constData() + start + 4) != wci::kHealthVersion)
+        return result;
+    const int entries = get<std::uint16_t>(m_data.constData() + start + 6);
+    qsizetype at = start + wci::kHealthHeaderSize;
+    const auto left = [&] { return end - at; };
+    for (int e = 0; e < entries; ++e) {
+        if (left() < 6)
+            break;
+        const int index = get<std::uint16_t>(m_data.constData() + at);
+        const std::uint32_t mask = get<std::uint32_t>(m_data.constData() + at + 2);
+        at += 6;
+        if (mask >> kHealthFieldCount)
+            break; // fields this program does not know: not an entry it can read
+        TDriveHealth h;
+        bool whole = true;
+        for (int f = 0; f < kHealthFieldCount && whole; ++f) {
+            if (!(mask & (std::uint32_t{1} << f)))
+                continue;
+            if (left() < 8) {
+                whole = false;
+                break;
+            }
+            h.Values[static_cast<std::size_t>(f)] = get<std::uint64_t>(m_data.constData() + at);
+            at += 8;
+        }
+        if (!whole || left() < 2)
+            break;
+        const int units = get<std::uint16_t>(m_data.constData() + at);
+        at += 2;
+        if (units > wci::kTextUnits || left() < 2 * units)
+            break;
+        for (int u = 0; u < units; ++u)
+            h.OperationalStatus.append(QChar(get<std::uint16_t>(m_data.constData() + at + 2 * u)));
+        at += 2 * units;
+        result.emplace_back(index, std::move(h));
+    }
+    return result;
+}
+
 void TDriveList::SaveToFile(const QString &path) const
 {
     TShortDriveInformationStreamWrite stream(ComputerName);
@@ -243,6 +338,9 @@ void TDriveList::LoadFromFile(const QString &path)
         stream.ReadDrive(i, *drive);
         Add(std::move(drive));
     }
+    for (auto &[index, health] : stream.ReadHealth())
+        if (index < Count())
+            Items(index).Health = std::move(health);
 }
 
 } // namespace valmora

@@ -6,11 +6,27 @@
 // 9796-byte record per drive, packed without alignment gaps. No magic number,
 // no count: the number of records follows from the size. Text fields are 100
 // UTF-16LE code units: at most 99 of text, then zeros.
+//
+// The health figures of drives that have them (NVMe health log, storage
+// classes) follow the last record as one block, shorter than a record, so
+// that a loader that knows nothing of it counts the same records and ignores
+// it as trailing bytes:
+//
+//   "VMHB", u16 version (1), u16 entry count, then per entry:
+//   u16 drive index, u32 mask of the fields present (bit n: THealthField n),
+//   u64 per present field in field order, u16 length of OperationalStatus in
+//   UTF-16LE code units (at most 99), the code units.
+//
+// Entries that would make the block as long as a record are left out: their
+// figures come again with the next readout.
 
 #include "drivedata/SmartTypes.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <utility>
+#include <vector>
 
 namespace valmora {
 
@@ -53,6 +69,9 @@ inline constexpr int kAttrWorst = 4676;
 inline constexpr int kAttrThreshold = 5700;
 inline constexpr int kAttrRaw = 6724;
 inline constexpr int kAttrState = 8772;
+inline constexpr char kHealthMagic[] = "VMHB";
+inline constexpr int kHealthVersion = 1;
+inline constexpr int kHealthHeaderSize = 8;
 static_assert(kAttrState + 4 * kAttributeSlots == kRecordSize);
 } // namespace wci
 
@@ -69,10 +88,14 @@ public:
     TShortDriveInformationStreamWrite(const QString &computerName, TDateTime saveTime);
 
     void WriteDrive(const TDriveInformation &drive);
-    const QByteArray &Data() const { return m_data; }
+    // The header and records, then the health block when a drive has figures.
+    QByteArray Data() const;
 
 private:
     QByteArray m_data;
+    QByteArray m_health; // the block's entries
+    int m_healthEntries = 0;
+    int m_drives = 0;
 };
 
 // The image of a whole file read into memory. Construct only from an image of
@@ -90,6 +113,9 @@ public:
     QByteArray ReadRecord(int index) const;
     // Every field and slot of record index, texts cut to 99 code units.
     void ReadDrive(int index, TDriveInformation &drive) const;
+    // The health block after the records, by drive index; empty when the file
+    // has none or it is damaged (a damaged entry ends the walk).
+    std::vector<std::pair<int, TDriveHealth>> ReadHealth() const;
 
 private:
     QByteArray m_data;

@@ -7,6 +7,7 @@
 
 #include "foundation/DateTime.h"
 #include "foundation/Exception.h"
+#include "drivedata/NvmeHealth.h"
 
 #include <QString>
 
@@ -69,7 +70,7 @@ public:
     // reports it and as the reader sets it from the drive's own status.
     bool PredictsFailure() const;
     // Flagged by an attribute or by the drive itself: what makes its computer suspected.
-    bool IsFlagged() const { return HasFlaggedAttribute() || PredictsFailure(); }
+    bool IsFlagged() const { return HasFlaggedAttribute() || PredictsFailure() || Health.Flagged(); }
     // The verdict of a slot; nullopt for a stored number that is none.
     std::optional<TAttributeState> State(int slot) const;
     void SetState(int slot, TAttributeState state);
@@ -116,8 +117,13 @@ public:
     // Why each slot got its verdict, in words with the numbers; empty when
     // there is nothing to say. Not stored: worked out again at every evaluation.
     std::array<QString, kAttributeSlots> AttrReason{};
-    // Why the drive is flagged apart from its attributes (its own prediction).
+    // Why the drive is flagged apart from its attributes (its own prediction,
+    // its health figures).
     QString DriveReason;
+    // The NVMe health log and the storage classes' figures, with their
+    // verdicts; empty for a drive that reports neither. Stored in the
+    // readout file's health block.
+    TDriveHealth Health;
 };
 
 // The Status of a drive that predicts its own failure.

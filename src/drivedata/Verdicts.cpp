@@ -251,6 +251,7 @@ bool EvaluateDrive(TDriveInformation &drive, const TVerdictRules &rules)
         counted = countedSlots(drive, presets);
         counts = BadSectorCounts(drive, presets);
     }
+    counts.merge(HealthCounts(drive.Health));
     // Without a serial number a drive cannot be told from another of its model.
     TBaselineCounts baseline;
     const QString model = drive.Model.trimmed();
@@ -288,10 +289,16 @@ bool EvaluateDrive(TDriveInformation &drive, const TVerdictRules &rules)
         if (v.state != TAttributeState::Ok)
             healthy = false;
     }
+    QStringList driveReasons;
     if (drive.PredictsFailure()) {
-        drive.DriveReason = u"the drive itself predicts its failure"_s;
+        driveReasons.append(u"the drive itself predicts its failure"_s);
         healthy = false;
     }
+    if (!JudgeHealth(drive.Health, baseline)) {
+        driveReasons.append(drive.Health.ReasonText());
+        healthy = false;
+    }
+    drive.DriveReason = driveReasons.join(u"; "_s);
     return healthy;
 }
 
@@ -328,6 +335,8 @@ void ExplainStoredVerdicts(TDriveList &list, const TVerdictRules &rules)
         for (std::size_t i = 0; i < stored.AttrReason.size(); ++i)
             stored.AttrReason[i] = judged.AttrState[i] == stored.AttrState[i] ? judged.AttrReason[i] : QString();
         stored.DriveReason = judged.DriveReason;
+        // The health figures keep no stored verdicts: they are judged anew.
+        stored.Health = judged.Health;
     }
 }
 
@@ -341,6 +350,7 @@ bool AcknowledgeWarnings(TDriveInformation &drive, int attributeId, const TVerdi
     if (!rules.Baseline || drive.SerialNumber.trimmed().isEmpty())
         return false;
     std::map<int, std::uint64_t> counts = BadSectorCounts(drive, PresetsOf(drive, rules));
+    counts.merge(HealthCounts(drive.Health));
     // The values of the warnings acknowledged, so that they warn again when the value falls further.
     std::map<int, std::int32_t> values;
     for (int s = 0; s < drive.UsedSlots(); ++s) {

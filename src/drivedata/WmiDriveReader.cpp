@@ -1,5 +1,6 @@
 #include "WmiDriveReader.h"
 
+#include "drivedata/NvmeHealth.h"
 #include "drives/WmiProviders.h"
 
 #include <QHash>
@@ -130,6 +131,113 @@ bool readBoolean(const drives::TWmiObject &object, const QString &property)
     }
 }
 
+// A whole number of an object, nullopt when missing or not a number.
+std::optional<std::uint64_t> readCount(const drives::TWmiObject &object, const QString &property)
+{
+    try {
+        const std::int64_t v = object.ReadInt64(property);
+        if (v < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(v);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+// OperationalStatus in words: an array of codes, one code, or words already.
+QString readOperationalStatus(const drives::TWmiObject &object)
+{
+    const QString property = u"OperationalStatus"_s;
+    QStringList words;
+    try {
+        for (int i = 0; i < 64; ++i)
+            words.append(OperationalStatusText(static_cast<std::uint64_t>(object.ReadArrayInt64(property, i))));
+        return words.join(u", "_s);
+    } catch (const std::exception &) {
+        if (!words.isEmpty())
+            return words.join(u", "_s);
+    }
+    if (const auto code = readCount(object, property))
+        return OperationalStatusText(*code);
+    try {
+        return object.ReadText(property).trimmed();
+    } catch (const std::exception &) {
+        return QString();
+    }
+}
+
+// The drive an MSFT_PhysicalDisk describes: its DeviceId is the disk number
+// of "\\.\PHYSICALDRIVEn" (or, on this computer, the device path itself);
+// failing that, the serial number.
+TDriveInformation *driveOfDisk(TDriveList &list, const drives::TWmiObject &disk)
+{
+    const QString id = disk.ReadText(u"DeviceId"_s).trimmed();
+    if (!id.isEmpty())
+        for (int i = 0; i < list.Count(); ++i) {
+            const QString &name = list.Items(i).Name;
+            if (name.compare(id, Qt::CaseInsensitive) == 0
+                || name.compare(u"\\\\.\\PHYSICALDRIVE"_s + id, Qt::CaseInsensitive) == 0)
+                return &list.Items(i);
+        }
+    const QString serial = disk.ReadText(u"SerialNumber"_s).trimmed();
+    if (!serial.isEmpty())
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Items(i).SerialNumber.trimmed() == serial)
+                return &list.Items(i);
+    return nullptr;
+}
+
+// The figures of a reliability counter: the NVMe health log when the
+// provider has it, otherwise the counters Windows keeps.
+void readCounter(TDriveHealth &health, const drives::TWmiObject &counter)
+{
+    std::vector<std::uint8_t> page;
+    try {
+        for (int i = 0; i < kHealthLogSize; ++i)
+            page.push_back(counter.ReadArrayByte(QString::fromUtf16(drives::kHealthLogProperty), i));
+    } catch (const std::exception &) {
+        page.clear();
+    }
+    if (const auto log = DecodeHealthLog(page)) {
+        for (int f = 0; f < kHealthLogFieldCount; ++f)
+            health.Values[static_cast<std::size_t>(f)] = log->Values[static_cast<std::size_t>(f)];
+        return;
+    }
+    const std::pair<THealthField, const char16_t *> counters[] = {
+        {THealthField::Temperature, u"Temperature"},
+        {THealthField::TemperatureMax, u"TemperatureMax"},
+        {THealthField::Wear, u"Wear"},
+        {THealthField::PowerOnHours, u"PowerOnHours"},
+        {THealthField::ReadErrorsTotal, u"ReadErrorsTotal"},
+        {THealthField::ReadErrorsCorrected, u"ReadErrorsCorrected"},
+        {THealthField::ReadErrorsUncorrected, u"ReadErrorsUncorrected"},
+        {THealthField::WriteErrorsTotal, u"WriteErrorsTotal"},
+        {THealthField::WriteErrorsCorrected, u"WriteErrorsCorrected"},
+        {THealthField::WriteErrorsUncorrected, u"WriteErrorsUncorrected"},
+        {THealthField::StartStopCycleCount, u"StartStopCycleCount"},
+    };
+    for (const auto &[field, property] : counters)
+        health.Set(field, readCount(counter, QString::fromUtf16(property)));
+}
+
+// Whether a drive's health figures flag it, judged without a baseline: for
+// the readings that stop before the verdicts.
+bool healthFlagged(TDriveList &list)
+{
+    bool flagged = false;
+    for (int i = 0; i < list.Count(); ++i)
+        flagged = !JudgeHealth(list.Items(i).Health, {}) || flagged;
+    return flagged;
+}
+
+bool anyHealth(const TDriveList &list)
+{
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.Items(i).Health.HasFigures())
+            return true;
+    return false;
+}
+
 } // namespace
 
 QString ReadResultText(int result)
@@ -161,9 +269,11 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
     const QString server = ServerName(computer);
     int result = kReadGood;
     QStringList reasons;
+    // Why a drive's health could not be read: told after the stages' reasons.
+    QStringList healthReasons;
     const auto give = [&](int code) {
         if (reason)
-            *reason = reasons.join(u"; "_s);
+            *reason = (reasons + healthReasons).join(u"; "_s);
         return code;
     };
     // The stage in the reader's words, then the class and namespace it asked,
@@ -232,6 +342,64 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
     serials.clear();
     const DriveIndex drives(list);
 
+    // Stage F: the storage classes, where Windows 8 and later describe every
+    // drive (NVMe included) and this computer tells its NVMe health logs. A
+    // computer without the namespace (Windows 7) reads as before; why it gave
+    // nothing is told only if no health could be read at all.
+    const QString storage = QString::fromUtf16(drives::kStorageNamespace);
+    const QString diskClass = QString::fromUtf16(drives::kPhysicalDiskClass);
+    QString storageFailure;
+    try {
+        Stage stage(provider, server, storage, user, password, diskClass);
+        std::vector<std::pair<TDriveInformation *, QString>> disks; // drive, ObjectId
+        while (const auto object = stage.objects->Next()) {
+            TDriveInformation *drive = driveOfDisk(list, *object);
+            if (!drive)
+                continue;
+            TDriveHealth &h = drive->Health;
+            h.Set(THealthField::HealthStatus, readCount(*object, u"HealthStatus"_s));
+            h.Set(THealthField::BusType, readCount(*object, u"BusType"_s));
+            h.Set(THealthField::MediaType, readCount(*object, u"MediaType"_s));
+            h.OperationalStatus = readOperationalStatus(*object);
+            if (drive->SerialNumber.isEmpty())
+                drive->SerialNumber = object->ReadText(u"SerialNumber"_s).trimmed();
+            if (drive->Model.isEmpty())
+                drive->Model = object->ReadText(u"Model"_s).trimmed();
+            if (drive->Size == 0)
+                readProperty(drive->Size, [&] { return object->ReadInt64(u"Size"_s); });
+            disks.emplace_back(drive, object->ReadText(u"ObjectId"_s));
+        }
+        for (const auto &[drive, objectId] : disks) {
+            if (objectId.isEmpty())
+                continue;
+            const QString query = drives::AssociatorsQueryText(
+                {diskClass, u"ObjectId"_s, objectId, QString::fromUtf16(drives::kDiskToCounterClass)});
+            try {
+                const auto set = stage.services->ExecQuery(query, kWql, kForwardOnly);
+                const auto objects = set->NewEnum();
+                if (const auto counter = objects->Next())
+                    readCounter(drive->Health, *counter);
+            } catch (const std::exception &e) {
+                healthReasons.append(u"health of %1 (%2 of %3): %4"_s.arg(
+                    drive->Name, QString::fromUtf16(drives::kReliabilityCounterClass), storage,
+                    QString::fromUtf8(e.what())));
+            }
+        }
+    } catch (const std::exception &e) {
+        storageFailure = u"storage (%1 of %2): %3"_s.arg(diskClass, storage, QString::fromUtf8(e.what()));
+    }
+    // The temperatures of the header, as a drive's attribute 194 gives them.
+    for (int i = 0; i < list.Count(); ++i) {
+        TDriveInformation &d = list.Items(i);
+        const auto degrees = [](std::uint64_t t) { return static_cast<std::uint8_t>(std::min<std::uint64_t>(t, 255)); };
+        if (const auto t = d.Health.Value(THealthField::CompositeTemperature))
+            d.TemperatureCurrent = degrees(*t);
+        else if (const auto c = d.Health.Value(THealthField::Temperature))
+            d.TemperatureCurrent = degrees(*c);
+        if (const auto worst = d.Health.Value(THealthField::TemperatureMax))
+            d.TemperatureWorst = degrees(*worst);
+    }
+
     // Stage C: the S.M.A.R.T. data sectors.
     result = kReadNoSmart;
     try {
@@ -253,8 +421,13 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
             DecodeAttributeData(*drive, block);
         }
     } catch (const std::exception &e) {
+        // Drives with health figures are read even where none speaks S.M.A.R.T.
+        if (result == kReadNoSmart && anyHealth(list))
+            return give(EvaluateDrives(list) ? kReadGood : kReadFlagged);
         stopped(u"S.M.A.R.T. data"_s, kWmi, u"MSStorageDriver_FailurePredictData"_s, e);
-        return give(result);
+        if (result == kReadNoSmart && !storageFailure.isEmpty())
+            healthReasons.append(storageFailure);
+        return give(result == kReadGood && healthFlagged(list) ? kReadFlagged : result);
     }
 
     // Stage D: the threshold sectors.
@@ -277,6 +450,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
         bool flagged = false;
         for (int i = 0; i < list.Count(); ++i)
             flagged = !EvaluateDrive(list.Items(i)) || flagged;
+        flagged = healthFlagged(list) || flagged;
         return give(flagged ? kReadFlagged : result);
     }
 

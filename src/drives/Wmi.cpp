@@ -99,6 +99,19 @@ std::uint8_t TWmiInstance::ReadArrayByte(const QString &property, int index) con
     return static_cast<std::uint8_t>((*array)[static_cast<std::size_t>(index)]);
 }
 
+std::int64_t TWmiInstance::ReadArrayInt64(const QString &property, int index) const
+{
+    const TWmiValue *v = Find(property);
+    if (!v)
+        throw missing(property);
+    const auto *array = std::get_if<std::vector<std::int64_t>>(v);
+    if (!array)
+        throw EWmiError(u"Property \"%1\" is not an array"_s.arg(property));
+    if (index < 0 || static_cast<std::size_t>(index) >= array->size())
+        throw EWmiError(u"Index %1 of \"%2\" is out of bounds"_s.arg(index).arg(property));
+    return (*array)[static_cast<std::size_t>(index)];
+}
+
 namespace {
 
 class StaticEnumerator final : public TWmiEnumerator
@@ -187,6 +200,33 @@ QString QueriedClass(const QString &query)
                                            QRegularExpression::CaseInsensitiveOption);
     const auto match = select.match(query);
     return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QString AssociatorsQueryText(const TAssociatorsQuery &q)
+{
+    QString value = q.keyValue;
+    value.replace(u"\\"_s, u"\\\\"_s).replace(u"\""_s, u"\\\""_s);
+    return u"ASSOCIATORS OF {%1.%2=\"%3\"} WHERE AssocClass = %4"_s.arg(q.className, q.keyProperty, value,
+                                                                     q.assocClass);
+}
+
+std::optional<TAssociatorsQuery> ParseAssociatorsQuery(const QString &query)
+{
+    static const QRegularExpression associators(
+        u"^\\s*ASSOCIATORS\\s+OF\\s*\\{\\s*([A-Za-z0-9_]+)\\.([A-Za-z0-9_]+)\\s*=\\s*\"((?:[^\"\\\\]|\\\\.)*)\"\\s*\\}"
+        u"\\s*WHERE\\s+AssocClass\\s*=\\s*([A-Za-z0-9_]+)\\s*$"_s,
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = associators.match(query);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString value;
+    const QString escaped = match.captured(3);
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == u'\\' && i + 1 < escaped.size())
+            ++i;
+        value.append(escaped[i]);
+    }
+    return TAssociatorsQuery{match.captured(1), match.captured(2), value, match.captured(4)};
 }
 
 } // namespace valmora::drives

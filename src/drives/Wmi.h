@@ -36,6 +36,12 @@ public:
     virtual std::int32_t ReadInt32(const QString &property) const = 0;
     // The element at index of an array property; an index beyond the array raises.
     virtual std::uint8_t ReadArrayByte(const QString &property, int index) const = 0;
+    // The element at index as a whole number (codes above 255); by default
+    // only what ReadArrayByte gives.
+    virtual std::int64_t ReadArrayInt64(const QString &property, int index) const
+    {
+        return ReadArrayByte(property, index);
+    }
 };
 
 // Forward-only walk of a result: Next gives nullptr when no object is left.
@@ -102,6 +108,7 @@ public:
     std::int64_t ReadInt64(const QString &property) const override;
     std::int32_t ReadInt32(const QString &property) const override;
     std::uint8_t ReadArrayByte(const QString &property, int index) const override;
+    std::int64_t ReadArrayInt64(const QString &property, int index) const override;
 
 private:
     std::vector<std::pair<QString, TWmiValue>> m_properties;
@@ -125,5 +132,30 @@ public:
 
 // The class a WQL "SELECT * FROM <class>" query asks for; empty for any other query.
 QString QueriedClass(const QString &query);
+
+// Where Windows 8 and later describe every drive, NVMe included, and the
+// classes the reader asks there. HealthInformationLog is this system's own
+// property of a reliability counter: the raw NVMe health log (512 bytes) where
+// the provider has it (this computer, recordings of it).
+inline constexpr char16_t kStorageNamespace[] = u"root\\Microsoft\\Windows\\Storage";
+inline constexpr char16_t kPhysicalDiskClass[] = u"MSFT_PhysicalDisk";
+inline constexpr char16_t kReliabilityCounterClass[] = u"MSFT_StorageReliabilityCounter";
+inline constexpr char16_t kDiskToCounterClass[] = u"MSFT_PhysicalDiskToStorageReliabilityCounter";
+inline constexpr char16_t kHealthLogProperty[] = u"HealthInformationLog";
+
+// The objects associated with one object through an association class:
+// ASSOCIATORS OF {Class.Key="value"} WHERE AssocClass = Association
+struct TAssociatorsQuery
+{
+    QString className;
+    QString keyProperty;
+    QString keyValue;
+    QString assocClass;
+    bool operator==(const TAssociatorsQuery &) const = default;
+};
+// The WQL text, with "\" and "\"" escaped in the value.
+QString AssociatorsQueryText(const TAssociatorsQuery &query);
+// The parts of such a query; nullopt for any other text.
+std::optional<TAssociatorsQuery> ParseAssociatorsQuery(const QString &query);
 
 } // namespace valmora::drives

@@ -92,8 +92,9 @@ TEST(InformationFile, RecordFieldsAtTheirOffsets)
     const auto d = SampleDrive(7);
     stream.WriteDrive(TDriveInformation{});
     stream.WriteDrive(*d);
-    ASSERT_EQ(stream.Data().size(), 208 + 2 * 9796);
-    const char *r = stream.Data().constData() + 208 + 9796;
+    const QByteArray data = stream.Data();
+    ASSERT_EQ(data.size(), 208 + 2 * 9796);
+    const char *r = data.constData() + 208 + 9796;
     auto u32 = [&](int at) { return qFromLittleEndian<std::uint32_t>(r + at); };
     auto i64 = [&](int at) { return qFromLittleEndian<std::int64_t>(r + at); };
     auto text = [&](int at) { return QString::fromUtf16(reinterpret_cast<const char16_t *>(r + at)); };

@@ -115,17 +115,19 @@ bool isNamespace(const QString &nameSpace, const QString &wanted)
 } // namespace
 
 TLocalWmiProvider::TLocalWmiProvider(QString sysfsRoot, QString devRoot, std::unique_ptr<TSmartSource> smart,
-                                     TXLogSystem &log)
+                                     TXLogSystem &log, std::unique_ptr<TNvmeSource> nvme)
     : m_sysfsRoot(std::move(sysfsRoot))
     , m_devRoot(std::move(devRoot))
     , m_smart(std::move(smart))
+    , m_nvme(std::move(nvme))
     , m_log(log)
 {
 }
 
 void TLocalWmiProvider::Connect(const QString &, const QString &nameSpace, const QString &, const QString &)
 {
-    if (!isNamespace(nameSpace, u"root\\CIMV2"_s) && !isNamespace(nameSpace, u"root\\WMI"_s))
+    if (!isNamespace(nameSpace, u"root\\CIMV2"_s) && !isNamespace(nameSpace, u"root\\WMI"_s)
+        && !isNamespace(nameSpace, QString::fromUtf16(kStorageNamespace)))
         throw EWmiError(u"Invalid namespace \"%1\""_s.arg(nameSpace));
 }
 
@@ -209,6 +211,7 @@ std::vector<TLocalWmiProvider::Disk> TLocalWmiProvider::Disks() const
         disk.devicePath = m_devRoot + u'/' + name;
         disk.serial = serial;
         disk.ata = *kind == Kind::Scsi || *kind == Kind::Ide;
+        disk.nvme = *kind == Kind::Nvme;
         TWmiInstance &d = disk.drive;
         d.Set(u"BytesPerSector"_s, bytesPerSector);
         d.Set(u"FirmwareRevision"_s, firmware);
@@ -338,6 +341,52 @@ TWmiInstances TLocalWmiProvider::FailurePredictStatus()
     return result;
 }
 
+TWmiInstances TLocalWmiProvider::PhysicalDisks()
+{
+    // Only the NVMe drives: the ATA drives tell their health through their
+    // S.M.A.R.T. sectors, which the storage classes would only repeat.
+    TWmiInstances result;
+    for (const Disk &disk : ReadingDisks(false)) {
+        if (!disk.nvme)
+            continue;
+        TWmiInstance d;
+        d.Set(u"ObjectId"_s, disk.devicePath);
+        d.Set(u"DeviceId"_s, disk.devicePath);
+        d.Set(u"FriendlyName"_s, disk.drive.ReadText(u"Model"_s));
+        d.Set(u"Model"_s, disk.drive.ReadText(u"Model"_s));
+        d.Set(u"SerialNumber"_s, disk.serial ? drives::TWmiValue(*disk.serial) : drives::TWmiValue(TWmiNull{}));
+        d.Set(u"Size"_s, disk.drive.ReadInt64(u"Size"_s));
+        d.Set(u"BusType"_s, std::int64_t{17});
+        d.Set(u"MediaType"_s, std::int64_t{4});
+        result.push_back(std::move(d));
+    }
+    return result;
+}
+
+TWmiInstances TLocalWmiProvider::ReliabilityCounter(const QString &objectId)
+{
+    const auto &disks = ReadingDisks(false);
+    const auto disk = std::find_if(disks.begin(), disks.end(),
+                                   [&](const Disk &d) { return d.nvme && d.devicePath == objectId; });
+    if (disk == disks.end())
+        throw EWmiError(u"Not found: no NVMe drive \"%1\""_s.arg(objectId));
+    const TNvmeReading reading = m_nvme->ReadHealthLog(disk->devicePath);
+    logFailure(disk->devicePath, reading.failure);
+    if (!reading.failure.isEmpty())
+        throw EWmiError(reading.failure);
+    if (!reading.page)
+        return {};
+    TWmiInstance c;
+    c.Set(u"DeviceId"_s, disk->devicePath);
+    std::vector<std::int64_t> bytes;
+    for (const char b : *reading.page)
+        bytes.push_back(static_cast<std::uint8_t>(b));
+    c.Set(QString::fromUtf16(kHealthLogProperty), std::move(bytes));
+    TWmiInstances result;
+    result.push_back(std::move(c));
+    return result;
+}
+
 TWmiInstances TLocalWmiProvider::Query(const QString &, const QString &nameSpace, const QString &, const QString &,
                                        const QString &query)
 {
@@ -366,6 +415,13 @@ TWmiInstances TLocalWmiProvider::Query(const QString &, const QString &nameSpace
             return FailurePredict(true);
         if (cls.compare(u"MSStorageDriver_FailurePredictStatus"_s, Qt::CaseInsensitive) == 0)
             return FailurePredictStatus();
+    } else if (isNamespace(nameSpace, QString::fromUtf16(kStorageNamespace))) {
+        if (cls.compare(QString::fromUtf16(kPhysicalDiskClass), Qt::CaseInsensitive) == 0)
+            return PhysicalDisks();
+        if (const auto a = drives::ParseAssociatorsQuery(query);
+            a && a->className.compare(QString::fromUtf16(kPhysicalDiskClass), Qt::CaseInsensitive) == 0
+            && a->assocClass.compare(QString::fromUtf16(kDiskToCounterClass), Qt::CaseInsensitive) == 0)
+            return ReliabilityCounter(a->keyValue);
     }
     throw EWmiError(u"Invalid query \"%1\" in \"%2\""_s.arg(query, nameSpace));
 }

@@ -3,11 +3,15 @@
 // The management instrumentation of this computer on Linux: Win32_DiskDrive and
 // Win32_PhysicalMedia from sysfs, MSStorageDriver_FailurePredictData and
 // MSStorageDriver_FailurePredictThresholds as the raw S.M.A.R.T. sectors of the
-// ATA drives, MSStorageDriver_FailurePredictStatus from their SMART RETURN STATUS. The sysfs and /dev roots are parameters, so tests run it on a
-// small fake tree.
+// ATA drives, MSStorageDriver_FailurePredictStatus from their SMART RETURN
+// STATUS, and for the NVMe drives MSFT_PhysicalDisk and, through the
+// association, an MSFT_StorageReliabilityCounter carrying the health log
+// (root\Microsoft\Windows\Storage). The sysfs and /dev roots are parameters, so
+// tests run it on a small fake tree.
 
 #include "foundation/LogSystem.h"
 #include "drives/Wmi.h"
+#include "drives/local/NvmeSource.h"
 #include "drives/local/SmartSource.h"
 
 #include <QString>
@@ -25,7 +29,8 @@ public:
     // A drive that libatasmart fails on is written to log, with its path and the reason.
     explicit TLocalWmiProvider(QString sysfsRoot = QStringLiteral("/sys"), QString devRoot = QStringLiteral("/dev"),
                                std::unique_ptr<TSmartSource> smart = std::make_unique<TAtaSmartSource>(),
-                               TXLogSystem &log = XLogSystem());
+                               TXLogSystem &log = XLogSystem(),
+                               std::unique_ptr<TNvmeSource> nvme = std::make_unique<TNvmeIoctlSource>());
 
     void Connect(const QString &server, const QString &nameSpace, const QString &user,
                  const QString &password) override;
@@ -39,7 +44,8 @@ public:
         QString devicePath; // devRoot + "/" + name
         drives::TWmiInstance drive;
         std::optional<QString> serial;
-        bool ata = false; // may answer S.M.A.R.T. commands (sd*, hd*)
+        bool ata = false;  // may answer S.M.A.R.T. commands (sd*, hd*)
+        bool nvme = false; // an NVMe namespace (nvme*n*)
     };
     std::vector<Disk> Disks() const;
 
@@ -48,6 +54,8 @@ private:
     // Logs a drive's failure (place 2004) unless it is the one last logged for that drive.
     void logFailure(const QString &devicePath, const QString &failure);
     drives::TWmiInstances FailurePredictStatus();
+    drives::TWmiInstances PhysicalDisks();
+    drives::TWmiInstances ReliabilityCounter(const QString &objectId);
     // The disks of the reading under way: a reading starts with the media
     // query, which looks at sysfs afresh; the later queries reuse what it found.
     const std::vector<Disk> &ReadingDisks(bool fresh);
@@ -55,6 +63,7 @@ private:
     QString m_sysfsRoot;
     QString m_devRoot;
     std::unique_ptr<TSmartSource> m_smart;
+    std::unique_ptr<TNvmeSource> m_nvme;
     TXLogSystem &m_log;
     // The sectors read for the data query, kept for the thresholds query that
     // follows it, so a reading opens every drive once.

@@ -22,6 +22,7 @@ const QString kNamespaces = u"Namespaces"_s;
 const QString kClasses = u"Classes"_s;
 const QString kConnectError = u"ConnectError"_s;
 const QString kQueryError = u"QueryError"_s;
+const QString kAssociations = u"Associations"_s;
 
 // Keys of a JSON object that match name without regard to letter case, as WMI's names do.
 QJsonValue findKey(const QJsonObject &object, const QString &name)
@@ -112,6 +113,30 @@ QJsonObject recordByName(const drives::TWmiObject &object, const QString &classN
         } catch (const std::exception &) {
         }
     }
+    // The storage classes' figures, read by name as the reader does.
+    static const QStringList storageNumbers{
+        u"HealthStatus"_s, u"BusType"_s, u"Temperature"_s, u"TemperatureMax"_s, u"Wear"_s, u"PowerOnHours"_s,
+        u"ReadErrorsTotal"_s, u"ReadErrorsCorrected"_s, u"ReadErrorsUncorrected"_s, u"WriteErrorsTotal"_s,
+        u"WriteErrorsCorrected"_s, u"WriteErrorsUncorrected"_s, u"StartStopCycleCount"_s};
+    if (className.startsWith(u"MSFT_"_s, Qt::CaseInsensitive)) {
+        for (const QString &p : storageNumbers) {
+            try {
+                result.insert(p, static_cast<qint64>(object.ReadInt64(p)));
+            } catch (const std::exception &) {
+            }
+        }
+        for (const QString &p : {u"ObjectId"_s, u"OperationalStatus"_s}) {
+            try {
+                result.insert(p, object.ReadText(p));
+            } catch (const std::exception &) {
+            }
+        }
+        try {
+            // MediaType is a number here, not Win32_DiskDrive's text.
+            result.insert(u"MediaType"_s, static_cast<qint64>(object.ReadInt64(u"MediaType"_s)));
+        } catch (const std::exception &) {
+        }
+    }
     if (className.startsWith(u"MSStorageDriver"_s, Qt::CaseInsensitive)) {
         QJsonArray bytes;
         try {
@@ -186,7 +211,12 @@ TWmiInstances TWmiRecordingProvider::Query(const QString &server, const QString 
     if (ns.contains(kConnectError))
         throw EWmiError(ns.value(kConnectError).toString());
     const QString className = drives::QueriedClass(query);
-    const QJsonValue cls = className.isEmpty() ? QJsonValue() : findKey(ns.value(kClasses).toObject(), className);
+    QJsonValue cls = className.isEmpty() ? QJsonValue() : findKey(ns.value(kClasses).toObject(), className);
+    if (const auto associators = drives::ParseAssociatorsQuery(query)) {
+        // Associated objects are kept per association, by the key of the object they belong to.
+        const QJsonValue association = findKey(ns.value(kAssociations).toObject(), associators->assocClass);
+        cls = association.toObject().value(associators->keyValue);
+    }
     if (cls.isObject() && cls.toObject().contains(kQueryError))
         throw EWmiError(cls.toObject().value(kQueryError).toString());
     if (!cls.isArray())
@@ -215,6 +245,7 @@ const std::vector<TRecordedClass> &DriveReaderClasses()
         {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictData"_s},
         {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictThresholds"_s},
         {u"root\\WMI"_s, u"MSStorageDriver_FailurePredictStatus"_s},
+        {QString::fromUtf16(kStorageNamespace), QString::fromUtf16(kPhysicalDiskClass)},
     };
     return classes;
 }
@@ -231,25 +262,43 @@ QJsonObject RecordComputer(drives::TWmiProvider &provider, const QString &server
         try {
             const auto locator = provider.CreateLocator();
             const auto services = locator->ConnectServer(server, c.nameSpace, user, password);
-            try {
-                const auto set = services->ExecQuery(u"SELECT * FROM "_s + c.className, u"WQL"_s, 32);
-                const auto enumerator = set->NewEnum();
-                QJsonArray objects;
-                while (const auto object = enumerator->Next()) {
-                    if (const auto *instance = dynamic_cast<const TWmiInstance *>(object.get())) {
-                        QJsonObject o;
-                        for (const auto &[name, value] : instance->Properties())
-                            o.insert(name, toJson(value));
-                        objects.append(o);
-                    } else {
-                        objects.append(recordByName(*object, c.className));
+            // The objects of one query, or the failure it gave.
+            const auto record = [&](const QString &query, const QString &className) -> QJsonValue {
+                try {
+                    const auto set = services->ExecQuery(query, u"WQL"_s, 32);
+                    const auto enumerator = set->NewEnum();
+                    QJsonArray objects;
+                    while (const auto object = enumerator->Next()) {
+                        if (const auto *instance = dynamic_cast<const TWmiInstance *>(object.get())) {
+                            QJsonObject o;
+                            for (const auto &[name, value] : instance->Properties())
+                                o.insert(name, toJson(value));
+                            objects.append(o);
+                        } else {
+                            objects.append(recordByName(*object, className));
+                        }
                     }
+                    return objects;
+                } catch (const std::exception &e) {
+                    return QJsonObject{{kQueryError, message(e)}};
                 }
-                classes.insert(c.className, objects);
-            } catch (const std::exception &e) {
-                classes.insert(c.className, QJsonObject{{kQueryError, message(e)}});
-            }
+            };
+            const QJsonValue objects = record(u"SELECT * FROM "_s + c.className, c.className);
+            classes.insert(c.className, objects);
             ns.insert(kClasses, classes);
+            // The reliability counter of every disk, through their association.
+            if (c.className == QString::fromUtf16(kPhysicalDiskClass) && objects.isArray()) {
+                const QString assoc = QString::fromUtf16(kDiskToCounterClass);
+                QJsonObject byDisk;
+                for (const QJsonValue &disk : objects.toArray()) {
+                    const QString objectId = disk.toObject().value(u"ObjectId"_s).toString();
+                    if (objectId.isEmpty())
+                        continue;
+                    byDisk.insert(objectId, record(AssociatorsQueryText({c.className, u"ObjectId"_s, objectId, assoc}),
+                                                   QString::fromUtf16(kReliabilityCounterClass)));
+                }
+                ns.insert(kAssociations, QJsonObject{{assoc, byDisk}});
+            }
         } catch (const std::exception &e) {
             ns = QJsonObject{{kConnectError, message(e)}};
         }
