@@ -43,7 +43,7 @@ QVariant TAttributeTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case IdColumn:
-            return QString::number(row->Id);
+            return row->Id > 0 ? QString::number(row->Id) : QString();
         case NameColumn:
             return row->Name;
         case StateColumn:

@@ -1,6 +1,7 @@
 #pragma once
 
-// The attribute table of the drive shown: one row per attribute slot.
+// The attribute table of the drive shown: one row per attribute slot, then one
+// per health figure of the drive (NVMe health log, storage classes).
 
 #include <QAbstractTableModel>
 #include <QStringList>
@@ -21,6 +22,9 @@ struct TAttributeRow
     QString Raw;
     // Why the attribute has its verdict; shown as every cell's tooltip.
     QString Reason;
+    // The section of its description; empty: the attribute number. A health
+    // figure (no attribute number, Id 0) is described by its field name.
+    QString Section;
 };
 
 class TAttributeTableModel final : public QAbstractTableModel

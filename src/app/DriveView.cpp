@@ -250,6 +250,13 @@ void TDriveView::ShowDrive(int index)
         m_hasPowerOn = hasAttribute(drive, 9);
         m_hasPowerCycles = hasAttribute(drive, 12);
         std::int32_t hours = 0;
+        const TDriveHealth &health = drive.Health;
+        const std::optional<std::uint64_t> healthHours = health.Value(THealthField::PowerOnHours);
+        const std::optional<std::uint64_t> healthCycles = health.Value(THealthField::PowerCycles)
+                                                              ? health.Value(THealthField::PowerCycles)
+                                                              : health.Value(THealthField::StartStopCycleCount);
+        const bool healthTemperature = health.Value(THealthField::CompositeTemperature).has_value()
+                                       || health.Value(THealthField::Temperature).has_value();
         lbManufacturerModelInfo->setText(
             u"%1 Model: %2 S/N:%3"_s.arg(drive.Manufacturer, drive.Model, drive.SerialNumber));
         lbDriveSize->setText(u"Size %1 MB (%2 bytes)"_s.arg(drive.Size / 1000000).arg(drive.Size));
@@ -259,9 +266,17 @@ void TDriveView::ShowDrive(int index)
         const auto temperature = [hasTemperature, scale](int value) {
             return hasTemperature ? FormatTemperature(value, scale) : kUnknownValue;
         };
-        lbTemperature->setText(u"Temperature.Current: %1 Worst: %2 Low: %3"_s.arg(
-            temperature(drive.TemperatureCurrent), temperature(drive.TemperatureWorst),
-            temperature(drive.TemperatureLow)));
+        if (!hasTemperature && healthTemperature) {
+            // NVMe drives and the storage classes tell the current temperature (and the storage classes the highest).
+            const auto worst = health.Value(THealthField::TemperatureMax);
+            lbTemperature->setText(u"Temperature.Current: %1 Worst: %2 Low: %3"_s.arg(
+                FormatTemperature(drive.TemperatureCurrent, scale),
+                worst ? FormatTemperature(drive.TemperatureWorst, scale) : kUnknownValue, kUnknownValue));
+        } else {
+            lbTemperature->setText(u"Temperature.Current: %1 Worst: %2 Low: %3"_s.arg(
+                temperature(drive.TemperatureCurrent), temperature(drive.TemperatureWorst),
+                temperature(drive.TemperatureLow)));
+        }
         if (!m_withReadoutDate)
             lbLastReadoutDate->clear();
         else
@@ -283,7 +298,36 @@ void TDriveView::ShowDrive(int index)
                 m_powerCycles = low32(drive.AttrRaw[slot]);
             rows.push_back({id, m_descriptions.AttributeName(id), AttributeStateText(drive.AttrState[slot]),
                             QString::number(drive.AttrCurrent[slot]), QString::number(drive.AttrWorst[slot]),
-                            QString::number(drive.AttrThreshold[slot]), raw, drive.AttrReason[slot]});
+                            QString::number(drive.AttrThreshold[slot]), raw, drive.AttrReason[slot], QString()});
+        }
+        // The figure's name from the descriptions, else the field's own.
+        const auto healthName = [this](const QString &section) {
+            return m_descriptions.ReadString(section, u"Name"_s, section);
+        };
+        for (int f = 0; f < kHealthFieldCount; ++f) {
+            const auto field = static_cast<THealthField>(f);
+            const QString section = HealthFieldName(field);
+            if (health.Value(field)) {
+                const QString threshold = field == THealthField::AvailableSpare
+                                              ? health.ValueText(THealthField::AvailableSpareThreshold)
+                                              : QString();
+                rows.push_back({0, healthName(section), AttributeStateText(health.StateOf(field)),
+                                health.ValueText(field), QString(), threshold, QString(), health.ReasonOf(field),
+                                section});
+            }
+            if (field == THealthField::HealthStatus && !health.OperationalStatus.isEmpty())
+                rows.push_back({0, healthName(u"OperationalStatus"_s), AttributeStateText(health.OperationalState),
+                                health.OperationalStatus, QString(), QString(), QString(), health.OperationalReason,
+                                u"OperationalStatus"_s});
+        }
+        // Without attribute 9 or 12 the health figures give the power-on hours and cycles.
+        if (!m_hasPowerOn && healthHours) {
+            m_hasPowerOn = true;
+            hours = static_cast<std::int32_t>(std::min<std::uint64_t>(*healthHours, INT32_MAX));
+        }
+        if (!m_hasPowerCycles && healthCycles) {
+            m_hasPowerCycles = true;
+            m_powerCycles = static_cast<std::int32_t>(std::min<std::uint64_t>(*healthCycles, INT32_MAX));
         }
         m_attributes->SetRows(std::move(rows));
         showPowerOnCount(hours);
@@ -309,10 +353,25 @@ void TDriveView::acAcknowledgeWarningUpdate()
     if (m_drives && m_shownDrive >= 0 && m_shownDrive < m_drives->Count() && slot >= 0) {
         // Every warning can be acknowledged, per drive (by its serial number) and attribute.
         const TDriveInformation &drive = m_drives->Items(m_shownDrive);
-        enabled = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning &&
-                  !drive.SerialNumber.trimmed().isEmpty();
+        const bool attributeWarns = slot < drive.UsedSlots() && drive.State(slot) == TAttributeState::Warning;
+        enabled = (attributeWarns || acknowledgeableHealth(drive, slot) != 0) && !drive.SerialNumber.trimmed().isEmpty();
     }
     acAcknowledgeWarning->setEnabled(enabled);
+}
+
+int TDriveView::acknowledgeableHealth(const TDriveInformation &drive, int slot) const
+{
+    // The health rows follow the attributes; only the counts warn until acknowledged.
+    const TAttributeRow *row = m_attributes->Row(slot);
+    if (slot < drive.UsedSlots() || !row)
+        return 0;
+    const std::pair<THealthField, int> counts[] = {{THealthField::MediaErrors, kBaselineMediaErrors},
+                                                   {THealthField::ReadErrorsUncorrected, kBaselineReadUncorrected},
+                                                   {THealthField::WriteErrorsUncorrected, kBaselineWriteUncorrected}};
+    for (const auto &[field, id] : counts)
+        if (row->Section == HealthFieldName(field) && drive.Health.StateOf(field) == AttributeStateNumber(TAttributeState::Warning))
+            return id;
+    return 0;
 }
 
 void TDriveView::acAcknowledgeWarningExecute()
@@ -325,7 +384,8 @@ void TDriveView::acAcknowledgeWarningExecute()
     // The shown list is never changed: the acknowledged drives are a new list.
     const std::shared_ptr<TDriveList> changed = CopyDrives(*m_drives);
     TDriveInformation &drive = changed->Items(index);
-    AcknowledgeWarnings(drive, drive.AttrId[static_cast<std::size_t>(slot)]);
+    const int health = acknowledgeableHealth(drive, slot);
+    AcknowledgeWarnings(drive, health != 0 ? health : drive.AttrId[static_cast<std::size_t>(slot)]);
     const TSharedDrives before = m_drives;
     // The buttons show the drives' flags: built again, with the same drive and row shown.
     ShowDrives(changed, m_withReadoutDate);
@@ -339,7 +399,7 @@ void TDriveView::attributeChanged(const QModelIndex &current)
     const TAttributeRow *row = current.isValid() ? m_attributes->Row(current.row()) : nullptr;
     if (!row)
         return;
-    const QString section = QString::number(row->Id);
+    const QString section = row->Section.isEmpty() ? QString::number(row->Id) : row->Section;
     setNoteColour(memoInfo, m_descriptions.AttributeWarning(section));
     // What the attribute is, then why it has its verdict.
     const QString description = m_descriptions.AttributeDescription(section);

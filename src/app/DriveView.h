@@ -78,6 +78,9 @@ signals:
     void showFailed();
 
 private:
+    // The baseline number of the health count the table's row shows when it
+    // warns and can be acknowledged; 0 otherwise.
+    int acknowledgeableHealth(const TDriveInformation &drive, int slot) const;
     void buildButtons();
     void showPowerOnCount(std::int32_t hours);
     void attributeChanged(const QModelIndex &current);

@@ -115,7 +115,14 @@ public:
         m_query = wql;
         m_clock.start();
         const QString id = NewMessageId();
-        const TWinRmReply reply = exchange("Enumerate", BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits));
+        // ASSOCIATORS OF goes as the association filter, which the service takes where WQL's form fails.
+        const auto associators = ParseAssociatorsQuery(wql);
+        const QByteArray request =
+            associators ? BuildAssociatorsEnumerate(m_session->Endpoint(), m_uri, associators->className,
+                                                    associators->keyProperty, associators->keyValue,
+                                                    associators->assocClass, id, m_limits)
+                        : BuildEnumerate(m_session->Endpoint(), m_uri, wql, id, m_limits);
+        const TWinRmReply reply = exchange("Enumerate", request);
         checkStatus(reply, m_session->Endpoint(), "Enumerate");
         take(ParseEnumerationResponse(reply.soap, QString::fromUtf16(action::EnumerateResponse), id));
     }

@@ -385,6 +385,41 @@ QByteArray BuildEnumerate(const QString &to, const QString &resourceUri, const Q
     });
 }
 
+QByteArray BuildAssociatorsEnumerate(const QString &to, const QString &resourceUri, const QString &className,
+                                     const QString &keyProperty, const QString &keyValue, const QString &assocClass,
+                                     const QString &messageId, const TRequestLimits &limits)
+{
+    const QString bindingNs = QString::fromUtf16(CimBindingNs);
+    QString classUri = resourceUri;
+    if (classUri.endsWith(u"/*"_s))
+        classUri.chop(1);
+    classUri += className;
+    return build(to, resourceUri, action::Enumerate, messageId, limits, [&](QXmlStreamWriter &w) {
+        w.writeStartElement(enumNs, u"Enumerate"_s);
+        w.writeEmptyElement(wsmanNs, u"OptimizeEnumeration"_s);
+        w.writeTextElement(wsmanNs, u"MaxElements"_s, QString::number(limits.maxElements));
+        w.writeStartElement(wsmanNs, u"Filter"_s);
+        w.writeAttribute(u"Dialect"_s, QString::fromUtf16(AssociationDialect));
+        w.writeStartElement(bindingNs, u"AssociatedInstances"_s);
+        w.writeStartElement(bindingNs, u"Object"_s);
+        w.writeTextElement(addrNs, u"Address"_s, u"http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"_s);
+        w.writeStartElement(addrNs, u"ReferenceParameters"_s);
+        w.writeTextElement(wsmanNs, u"ResourceURI"_s, classUri);
+        w.writeStartElement(wsmanNs, u"SelectorSet"_s);
+        w.writeStartElement(wsmanNs, u"Selector"_s);
+        w.writeAttribute(u"Name"_s, keyProperty);
+        w.writeCharacters(keyValue);
+        w.writeEndElement();
+        w.writeEndElement();
+        w.writeEndElement();
+        w.writeEndElement();
+        w.writeTextElement(bindingNs, u"AssociationClassName"_s, assocClass);
+        w.writeEndElement();
+        w.writeEndElement();
+        w.writeEndElement();
+    });
+}
+
 QByteArray BuildPull(const QString &to, const QString &resourceUri, const QString &context, const QString &messageId,
                      const TRequestLimits &limits)
 {

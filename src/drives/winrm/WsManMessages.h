@@ -36,6 +36,10 @@ inline constexpr char16_t ReleaseResponse[] = u"http://schemas.xmlsoap.org/ws/20
 } // namespace action
 
 inline constexpr char16_t WqlDialect[] = u"http://schemas.microsoft.com/wbem/wsman/1/WQL";
+// The objects associated with one object (DSP0227): what WQL's ASSOCIATORS OF
+// asks, in the form the service takes.
+inline constexpr char16_t AssociationDialect[] = u"http://schemas.dmtf.org/wbem/wsman/1/cimbinding/associationFilter";
+inline constexpr char16_t CimBindingNs[] = u"http://schemas.dmtf.org/wbem/wsman/1/cimbinding.xsd";
 
 // The deepest an instance may nest, counting the instance element as 1 and its
 // properties as 2: embedded objects and date-time values need a few levels; an
@@ -60,6 +64,12 @@ QString NewMessageId();
 
 QByteArray BuildEnumerate(const QString &to, const QString &resourceUri, const QString &wql,
                           const QString &messageId, const TRequestLimits &limits);
+// An Enumerate of the objects associated with the object of className whose
+// keyProperty is keyValue, through assocClass, in the namespace of resourceUri
+// (which ends in "/*").
+QByteArray BuildAssociatorsEnumerate(const QString &to, const QString &resourceUri, const QString &className,
+                                     const QString &keyProperty, const QString &keyValue, const QString &assocClass,
+                                     const QString &messageId, const TRequestLimits &limits);
 QByteArray BuildPull(const QString &to, const QString &resourceUri, const QString &context,
                      const QString &messageId, const TRequestLimits &limits);
 QByteArray BuildRelease(const QString &to, const QString &resourceUri, const QString &context,

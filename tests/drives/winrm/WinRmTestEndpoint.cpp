@@ -392,7 +392,13 @@ namespace {
 struct SoapRequest
 {
     QString action, messageId, resourceUri, filter, dialect, context, operationTimeout, maxEnvelopeSize, maxElements;
+    QString assocClass, selector; // of an association filter
 };
+
+QString associationKey(const QString &assocClass, const QString &keyValue)
+{
+    return u"assoc|"_s + assocClass.toLower() + u'|' + keyValue;
+}
 
 SoapRequest parseRequest(const QByteArray &soap)
 {
@@ -406,8 +412,12 @@ SoapRequest parseRequest(const QByteArray &soap)
             r.action = x.readElementText();
         else if (name == u"MessageID")
             r.messageId = x.readElementText();
-        else if (name == u"ResourceURI")
+        else if (name == u"ResourceURI" && r.resourceUri.isEmpty()) // the header's, not the filter's object
             r.resourceUri = x.readElementText();
+        else if (name == u"AssociationClassName")
+            r.assocClass = x.readElementText();
+        else if (name == u"Selector")
+            r.selector = x.readElementText();
         else if (name == u"OperationTimeout")
             r.operationTimeout = x.readElementText();
         else if (name == u"MaxEnvelopeSize")
@@ -416,7 +426,8 @@ SoapRequest parseRequest(const QByteArray &soap)
             r.maxElements = x.readElementText();
         else if (name == u"Filter") {
             r.dialect = x.attributes().value(u"Dialect"_s).toString();
-            r.filter = x.readElementText();
+            if (r.dialect == QString::fromUtf16(winrm::WqlDialect))
+                r.filter = x.readElementText();
         } else if (name == u"EnumerationContext")
             r.context = x.readElementText();
     }
@@ -483,6 +494,21 @@ void TRecordedWinRm::AddRecordedDrives(int perPage)
         perPage);
 }
 
+void TRecordedWinRm::AddAssociated(const QString &assocClass, const QString &keyValue, const QString &className,
+                                   const QString &nameSpace, const QByteArray &itemsXml)
+{
+    Add(className, nameSpace, itemsXml, 32);
+    std::lock_guard guard(m_lock);
+    m_classes[associationKey(assocClass, keyValue)] = m_classes.take(className.toLower());
+}
+
+void TRecordedWinRm::AddAssociatedFault(const QString &assocClass, const QString &keyValue,
+                                        const QByteArray &faultEnvelope)
+{
+    std::lock_guard guard(m_lock);
+    m_classes[associationKey(assocClass, keyValue)].fault = faultEnvelope;
+}
+
 void TRecordedWinRm::AddFault(const QString &className, const QByteArray &faultEnvelope)
 {
     std::lock_guard guard(m_lock);
@@ -517,9 +543,10 @@ TEndpointReply TRecordedWinRm::Answer(const QByteArray &soap)
 
     if (r.action == QString::fromUtf16(winrm::action::Enumerate)) {
         ++m_enumerates;
-        if (r.dialect != QString::fromUtf16(winrm::WqlDialect))
+        const bool association = r.dialect == QString::fromUtf16(winrm::AssociationDialect);
+        if (r.dialect != QString::fromUtf16(winrm::WqlDialect) && !association)
             return {500, simpleFault(r.messageId, "w:FilterDialectRequestedUnavailable", "Unknown filter dialect.")};
-        const QString cls = QueriedClass(r.filter).toLower();
+        const QString cls = association ? associationKey(r.assocClass, r.selector) : QueriedClass(r.filter).toLower();
         const auto it = m_classes.constFind(cls);
         if (it == m_classes.constEnd() || !it->fault.isEmpty()) {
             QByteArray fault = it == m_classes.constEnd() ? QByteArray() : it->fault;

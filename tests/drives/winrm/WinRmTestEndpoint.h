@@ -95,6 +95,12 @@ public:
     void AddRecordedDrives(int perPage);
     // A fault envelope (with @RELATES_TO@ where the request's id goes) for a class.
     void AddFault(const QString &className, const QByteArray &faultEnvelope);
+    // The instances of className associated with the object whose key is
+    // keyValue through assocClass, answered to the association filter.
+    void AddAssociated(const QString &assocClass, const QString &keyValue, const QString &className,
+                       const QString &nameSpace, const QByteArray &itemsXml);
+    // The same association answered with a fault.
+    void AddAssociatedFault(const QString &assocClass, const QString &keyValue, const QByteArray &faultEnvelope);
 
     TEndpointReply Answer(const QByteArray &soap);
 
