@@ -13,6 +13,8 @@ import os
 import sys
 import unittest
 
+# No compiled copy of the harness in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qemu_guest  # noqa: E402
 
