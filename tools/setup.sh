@@ -26,6 +26,7 @@ packages=(
   libkrb5-dev krb5-kdc krb5-admin-server gss-ntlmssp gss-ntlmssp-dev
   python3-winrm python3-gssapi python3-aiosmtpd openssl
   smartmontools
+  qemu-system-x86 linux-image-amd64 busybox-static nvme-cli
   clang libclang-rt-14-dev
   libsecret-1-dev gnome-keyring dbus-daemon dbus-bin
   libmicrohttpd-dev prometheus
