@@ -18,6 +18,7 @@ namespace valmora {
 TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
     : m_parts(std::move(parts))
     , m_echo(std::move(m_parts.Echo))
+    , m_clock(m_parts.Clock ? m_parts.Clock : platform::SystemWaitClock())
 {
     m_intervalMs = static_cast<unsigned>(std::max(TOptions::ReadInterval(), 0)) * 1000U;
     m_checksAtOnce = TOptions::ReadChecksAtOnce();
@@ -93,7 +94,9 @@ void TRefreshThread::CheckNow()
 bool TRefreshThread::wait(unsigned ms)
 {
     std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminated || m_checkNow; });
+    const auto until = m_clock->Now() + std::chrono::milliseconds(ms);
+    while (!m_terminated && !m_checkNow && m_clock->Now() < until)
+        m_clock->WaitUntil(m_wake, lock, until);
     return !m_terminated;
 }
 

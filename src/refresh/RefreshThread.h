@@ -6,6 +6,7 @@
 #include "ComputerCheck.h"
 
 #include "discovery/NNBase.h"
+#include "platform/WaitClock.h"
 
 #include <QStringList>
 
@@ -41,6 +42,8 @@ struct TRefreshThreadParts
     std::unique_ptr<TIcmpEcho> Echo;
     TReadDrives ReadDrives;
     QString LocalComputerName;
+    // The clock of the waits between cycles; none: the system's.
+    std::shared_ptr<platform::TWaitClock> Clock;
 
     // The system's: real sources, ICMP and drive reader.
     static TRefreshThreadParts System();
@@ -101,6 +104,7 @@ private:
 
     TRefreshThreadParts m_parts;
     std::shared_ptr<TIcmpEcho> m_echo;
+    std::shared_ptr<platform::TWaitClock> m_clock;
     TNNBase *m_source = nullptr;
     int m_searchKind = 1;
     unsigned m_intervalMs = 300000;
