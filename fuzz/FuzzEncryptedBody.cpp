@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                                                AnswerProtocols(EAuthScheme::Negotiate, kerberos));
             if (again.header != m.header || again.data != m.data || again.originalLength != m.originalLength)
                 __builtin_trap();
-        } catch (const valmora::EWmiError &) {
+        } catch (const valmora::drives::EWmiError &) {
         }
     }
     return 0;
