@@ -513,7 +513,8 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(4));
         };
         QByteArray largest = probeMatch(messageId, "urn:uuid:largest", own + "largest");
-        largest.insert(largest.indexOf("<soap:Body>"), QByteArray(65507 - largest.size(), ' '));
+        // Padded with a comment: text between elements counts against the field length.
+        largest.insert(largest.indexOf("<soap:Body>"), "<!--" + QByteArray(65507 - 7 - largest.size(), 'x') + "-->");
         send(largest);
         for (int round = 0; round < 2; ++round)
             for (int i = 0; i < Computers; ++i)
