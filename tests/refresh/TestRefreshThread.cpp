@@ -506,6 +506,8 @@ TEST(RefreshThread, ScheduleOnTheClock)
     ASSERT_TRUE(clock->WaitForWaits(3));
     EXPECT_EQ(cycles, 2);
     // "Refresh status": the waits end at once, the half one as well.
+    clock->Advance(milliseconds(1));
+    ASSERT_TRUE(clock->WaitForPoll());
     thread->CheckNow();
     ASSERT_TRUE(clock->WaitForWaits(4));
     EXPECT_EQ(cycles, 3);
