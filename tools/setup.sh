@@ -5,7 +5,7 @@
 #   tools/setup.sh test           install what is missing, build, run every test
 #                                 (a normal build and an address/undefined-behaviour
 #                                 sanitizer build), then fuzz each fuzz target for
-#                                 30 s (VALMORA_FUZZ_SECONDS; 0 skips it)
+#                                 10 s (VALMORA_FUZZ_SECONDS; 0 skips it)
 #   tools/setup.sh build          install what is missing and build
 #
 # Run as root on a fresh machine (it calls apt-get); as another user it only
@@ -91,7 +91,7 @@ case "$cmd" in
       ctest --test-dir build-tsan -L threads --output-on-failure --timeout 600
     echo "== tests, address and undefined-behaviour sanitizer build =="
     ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
-    fuzz_seconds=${VALMORA_FUZZ_SECONDS:-30}
+    fuzz_seconds=${VALMORA_FUZZ_SECONDS:-10}
     if [ "$fuzz_seconds" -gt 0 ]; then
       echo "== fuzz targets, $fuzz_seconds s each =="
       fuzz/build.sh smoke "$fuzz_seconds"

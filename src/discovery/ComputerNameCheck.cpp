@@ -26,6 +26,45 @@ bool isInvisible(QChar c)
     }
 }
 
+// Device names of Windows: a file named so, with any extension, is the
+// device. The superscript digits count as digits there too.
+bool isDeviceName(const QString &bare)
+{
+    QString stem = bare.left(bare.indexOf(u'.') < 0 ? bare.size() : bare.indexOf(u'.'));
+    while (stem.endsWith(u' '))
+        stem.chop(1);
+    stem = stem.toUpper();
+    for (const char16_t *device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
+        if (stem == QStringView(device))
+            return true;
+    if (stem.size() == 4 && (stem.startsWith(u"COM"_s) || stem.startsWith(u"LPT"_s))) {
+        const QChar digit = stem.at(3);
+        return (digit >= u'0' && digit <= u'9') || digit == u'\u00b9' || digit == u'\u00b2' || digit == u'\u00b3';
+    }
+    return false;
+}
+
+// Names that mean this computer without naming it: a check would send the
+// domain's credentials to whatever listens on the loopback.
+bool meansThisComputer(const QString &bare)
+{
+    const QString lower = AsciiLower(bare);
+    if (lower == u"."_s || lower == u"localhost"_s || lower.startsWith(u"localhost."_s) || lower == u"localhost6"_s
+        || lower == u"ip6-localhost"_s || lower == u"ip6-loopback"_s)
+        return true;
+    const QStringList parts = lower.split(u'.');
+    if (parts.size() == 4 && parts.first() == u"127"_s) {
+        for (const QString &part : parts) {
+            bool number = false;
+            part.toUInt(&number);
+            if (!number)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString ComputerNameProblem(const QString &name)
@@ -41,6 +80,12 @@ QString ComputerNameProblem(const QString &name)
         return u"the name holds \"..\""_s;
     if (bare.front().isSpace() || bare.back().isSpace())
         return u"the name begins or ends with a blank"_s;
+    if (meansThisComputer(bare))
+        return u"the name stands for this computer"_s;
+    if (bare.back() == u'.')
+        return u"the name ends with a dot"_s;
+    if (isDeviceName(bare))
+        return u"the name is that of a device on Windows"_s;
     for (qsizetype i = 0; i < bare.size(); ++i) {
         const QChar c = bare.at(i);
         if (c.isHighSurrogate() && i + 1 < bare.size() && bare.at(i + 1).isLowSurrogate()) {

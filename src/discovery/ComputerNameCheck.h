@@ -14,7 +14,11 @@ namespace valmora {
 inline constexpr int MaxComputerNameBytes = 255;
 
 // Empty when the name may be kept, otherwise why not. A leading "\\" is allowed
-// and not counted; letters of every script are allowed.
+// and not counted; letters of every script are allowed. A name must be a file
+// name on Windows as well: no device name (CON, NUL, COM1, also with an
+// extension such as "con.corp"), no trailing dot or blank. A name that means
+// this computer without naming it (".", "localhost", a 127.x.x.x address) is
+// dropped; this computer's own name is kept, as the check reads it locally.
 QString ComputerNameProblem(const QString &name);
 
 // True when the name may be kept; otherwise writes an exception entry naming

@@ -19,6 +19,7 @@ namespace valmora {
 TRefreshThread::TRefreshThread(TRefreshThreadParts parts)
     : m_parts(std::move(parts))
     , m_echo(std::move(m_parts.Echo))
+    , m_clock(m_parts.Clock ? m_parts.Clock : platform::SystemWaitClock())
 {
     if (!m_parts.Sources) {
         if (m_parts.ThisComputerSource || m_parts.NetworkSource || m_parts.IPSource)
@@ -94,7 +95,9 @@ void TRefreshThread::CheckNow()
 bool TRefreshThread::wait(unsigned ms)
 {
     std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminated || m_checkNow; });
+    const auto until = m_clock->Now() + std::chrono::milliseconds(ms);
+    while (!m_terminated && !m_checkNow && m_clock->Now() < until)
+        m_clock->WaitUntil(m_wake, lock, until);
     return !m_terminated;
 }
 

@@ -7,6 +7,7 @@
 #include "ComputerSources.h"
 
 #include "discovery/NNBase.h"
+#include "platform/WaitClock.h"
 
 #include <QStringList>
 
@@ -49,6 +50,8 @@ struct TRefreshThreadParts
     std::unique_ptr<TIcmpEcho> Echo;
     TReadDrives ReadDrives;
     QString LocalComputerName;
+    // The clock of the waits between cycles; none: the system's.
+    std::shared_ptr<platform::TWaitClock> Clock;
 
     // The system's: ICMP and drive reader (the sources come with the thread).
     static TRefreshThreadParts System();
@@ -115,6 +118,7 @@ private:
 
     TRefreshThreadParts m_parts;
     std::shared_ptr<TIcmpEcho> m_echo;
+    std::shared_ptr<platform::TWaitClock> m_clock;
     TNNBase *m_source = nullptr;
     TSearchKind m_searchKind = TSearchKind::NetworkNeighbourhood;
     unsigned m_intervalMs = 300000;

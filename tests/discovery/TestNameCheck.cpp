@@ -29,6 +29,32 @@ TEST(ComputerNameCheck, DropsNamesThatCannotBeFileNamesOrSections)
         EXPECT_NE(ComputerNameProblem(name), QString()) << PrintableName(name).toStdString();
 }
 
+// One rule for names that would be special as file names on Windows or that
+// mean this computer: dropped with the reason; names that merely look alike
+// are kept, and so is this computer's own name (the check reads it locally).
+TEST(ComputerNameCheck, DeviceNamesAndNamesOfThisComputer)
+{
+    const std::pair<QString, const char *> cases[] = {
+        {u"CON"_s, "device"}, {u"\\\\nul"_s, "device"}, {u"Aux"_s, "device"}, {u"PRN"_s, "device"},
+        {u"COM1"_s, "device"}, {u"lpt9"_s, "device"}, {u"COM\u00b9"_s, "device"}, {u"con.corp.example"_s, "device"},
+        {u"NUL .x"_s, "device"}, {u"CONIN$"_s, "device"},
+        {u"host."_s, "ends with a dot"}, {u"host.corp."_s, "ends with a dot"}, {u"host "_s, "blank"},
+        {u"."_s, "this computer"}, {u"\\\\."_s, "this computer"}, {u"localhost"_s, "this computer"},
+        {u"LOCALHOST"_s, "this computer"}, {u"localhost.localdomain"_s, "this computer"},
+        {u"ip6-localhost"_s, "this computer"}, {u"127.0.0.1"_s, "this computer"}, {u"127.1.2.3"_s, "this computer"},
+        {u"CONSOLE"_s, nullptr}, {u"COM10"_s, nullptr}, {u"LPT"_s, nullptr}, {u"nul-pc"_s, nullptr},
+        {u"pc.con"_s, nullptr}, {u"mylocalhost"_s, nullptr}, {u"localhost-2"_s, nullptr}, {u"127.0.0.1x"_s, nullptr},
+        {u"10.0.0.1"_s, nullptr}, {u"DESK"_s, nullptr},
+    };
+    for (const auto &[name, reason] : cases) {
+        const QString problem = ComputerNameProblem(name);
+        if (reason)
+            EXPECT_TRUE(problem.contains(QLatin1StringView(reason))) << name.toStdString() << ": " << problem.toStdString();
+        else
+            EXPECT_EQ(problem, QString()) << name.toStdString();
+    }
+}
+
 TEST(ComputerNameCheck, LogsWhatItDropsOnOneLine)
 {
     test::LogCapture capture;

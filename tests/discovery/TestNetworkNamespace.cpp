@@ -436,3 +436,170 @@ TEST_F(TestNetwork, HostileResponderIsContained)
     ASSERT_EQ(dropped.size(), 1);
     EXPECT_TRUE(dropped.first().contains(u"EVIL:NAME"_s)) << dropped.first().toStdString();
 }
+
+namespace {
+
+// A responder that floods: every probe is answered by thousands of distinct
+// computers, each in a datagram of its own, by the same again and again, and
+// by one match of the largest datagram UDP carries; each computer's metadata
+// is served at the host's address.
+class FloodResponder
+{
+public:
+    static constexpr int Computers = 3000;
+    std::atomic<int> fetches{0};
+    std::atomic<int> datagrams{0};
+    std::atomic<bool> stop{false};
+    bool ready = false;
+
+    void serve(const std::function<void()> &onReady)
+    {
+        const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        setsockopt(udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(3702);
+        ip_mreq group{};
+        inet_pton(AF_INET, "239.255.255.250", &group.imr_multiaddr);
+        inet_pton(AF_INET, HostAddress, &group.imr_interface);
+        const int http = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        setsockopt(http, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in web{};
+        web.sin_family = AF_INET;
+        web.sin_port = htons(8080);
+        inet_pton(AF_INET, HostAddress, &web.sin_addr);
+        // Room for every connection the client opens at once.
+        ready = bind(udp, reinterpret_cast<const sockaddr *>(&at), sizeof at) == 0
+                && setsockopt(udp, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) == 0
+                && bind(http, reinterpret_cast<const sockaddr *>(&web), sizeof web) == 0 && listen(http, 1024) == 0;
+        onReady();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (ready && !stop && std::chrono::steady_clock::now() < end) {
+            pollfd fds[2] = {{udp, POLLIN, 0}, {http, POLLIN, 0}};
+            if (poll(fds, 2, 100) <= 0)
+                continue;
+            if (fds[0].revents & POLLIN)
+                answerProbe(udp);
+            if (fds[1].revents & POLLIN)
+                answerHttp(http);
+        }
+        ::close(udp);
+        ::close(http);
+    }
+
+private:
+    void answerProbe(int udp)
+    {
+        char buffer[65536];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
+        if (n <= 0 || m_answered)
+            return;
+        QXmlStreamReader xml(QByteArray(buffer, n));
+        QString messageId;
+        while (!xml.atEnd())
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"MessageID"_s)
+                messageId = xml.readElementText();
+        if (messageId.isEmpty())
+            return;
+        m_answered = true; // the probe goes out twice; one flood is enough
+        const QByteArray own = "http://" + QByteArray(HostAddress) + ":8080/";
+        auto send = [&](const QByteArray &r) {
+            sendto(udp, r.constData(), static_cast<size_t>(r.size()), 0, reinterpret_cast<const sockaddr *>(&from), length);
+            // Paced, so the client's receive buffer holds what it has not read yet.
+            if (++datagrams % 40 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        };
+        QByteArray largest = probeMatch(messageId, "urn:uuid:largest", own + "largest");
+        // Padded with a comment: text between elements counts against the field length.
+        largest.insert(largest.indexOf("<soap:Body>"), "<!--" + QByteArray(65507 - 7 - largest.size(), 'x') + "-->");
+        send(largest);
+        for (int round = 0; round < 2; ++round)
+            for (int i = 0; i < Computers; ++i)
+                send(probeMatch(messageId, "urn:uuid:pc-" + QByteArray::number(i), own + "pc-" + QByteArray::number(i)));
+    }
+
+    void answerHttp(int http)
+    {
+        const int c = accept4(http, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0)
+            return;
+        ++fetches;
+        QByteArray request;
+        char buffer[4096];
+        for (int i = 0; i < 50; ++i) {
+            pollfd p{c, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            request.append(buffer, n);
+            if (request.contains("\r\n\r\n"))
+                break;
+        }
+        const QList<QByteArray> words = request.split(' ');
+        const QByteArray path = words.size() > 1 ? words.at(1).mid(1) : QByteArray();
+        const QByteArray response = metadataResponse(path.toUpper() + "/Workgroup:LAB");
+        for (qsizetype sent = 0; sent < response.size();) {
+            const ssize_t n = ::send(c, response.constData() + sent, static_cast<size_t>(response.size() - sent), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        ::close(c);
+    }
+
+    bool m_answered = false;
+};
+
+} // namespace
+
+// Thousands of computers, each twice, and a datagram of the largest size: the
+// enumeration keeps the first 256 responders (maxResponders), fetches no more
+// metadata than that, and ends within its collection time.
+TEST_F(TestNetwork, FloodOfRespondersIsCutAtItsBound)
+{
+    FloodResponder responder;
+    std::mutex m;
+    std::condition_variable up;
+    bool started = false;
+    std::thread server([&] {
+        inNamespace(m_host, [&] {
+            responder.serve([&] {
+                const std::lock_guard<std::mutex> guard(m);
+                started = true;
+                up.notify_all();
+            });
+        });
+        const std::lock_guard<std::mutex> guard(m);
+        started = true;
+        up.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> guard(m);
+        up.wait_for(guard, std::chrono::seconds(10), [&] { return started; });
+    }
+    if (!responder.ready) {
+        responder.stop = true;
+        server.join();
+        FAIL() << "the responder could not listen in the test network";
+    }
+
+    platform::TWsDiscoveryOptions options;
+    options.collectMs = 2000;
+    options.metadataTimeoutMs = 5000;
+    TNetworkNeigborhoodComputes source(platform::CreateNetworkEnumerator(options));
+    bool refreshed = false;
+    inNamespace(m_client, [&] { refreshed = source.Refresh(); });
+    responder.stop = true;
+    server.join();
+
+    EXPECT_TRUE(refreshed) << source.OpenError().toStdString();
+    EXPECT_EQ(responder.datagrams, 1 + 2 * FloodResponder::Computers);
+    EXPECT_EQ(source.ComputerCount(), options.maxResponders);
+    EXPECT_LE(responder.fetches, options.maxResponders);
+    EXPECT_TRUE(source.Computers().contains(u"\\\\LARGEST"_s)) << "a datagram of 65,507 bytes is still read";
+}

@@ -4,6 +4,7 @@
 #include "discovery/Computers.h"
 #include "discovery/ComputersIP.h"
 #include "discovery/ThisComputer.h"
+#include "foundation/DataPaths.h"
 #include "foundation/Environment.h"
 #include "foundation/LogSystem.h"
 #include "foundation/TextFile.h"
@@ -11,10 +12,12 @@
 #include "GateEcho.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -397,4 +400,173 @@ TEST(RefreshThread, StopDuringChecksStartsNoMoreAndPostsNoBatch)
     EXPECT_EQ(statuses.mid(0, 2), (QStringList{u"Currently check: a"_s, u"Currently check: b"_s}));
     for (const QString &status : std::as_const(statuses))
         EXPECT_TRUE(status == u"Currently check: a"_s || status == u"Currently check: b"_s) << status.toStdString();
+}
+
+namespace {
+
+// A clock the test moves on. The thread's waits poll it (with short real
+// waits), so it is woken by Stop and CheckNow as by the system's clock; each
+// wait the thread begins is recorded with its length.
+class ManualClock final : public platform::TWaitClock
+{
+public:
+    TimePoint Now() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+    void WaitUntil(std::condition_variable &cv, std::unique_lock<std::mutex> &lock, TimePoint until) override
+    {
+        {
+            std::lock_guard guard(m_mutex);
+            if (until != m_until) {
+                m_until = until;
+                m_waits.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(until - m_now).count());
+            }
+            m_polledAt = m_now;
+        }
+        m_changed.notify_all();
+        cv.wait_for(lock, std::chrono::milliseconds(2));
+    }
+    void Advance(std::chrono::milliseconds by)
+    {
+        std::lock_guard lock(m_mutex);
+        m_now += by;
+    }
+    // Returns once the thread began its n-th wait (bounded: 10 s of real time).
+    bool WaitForWaits(std::size_t n)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_waits.size() >= n; });
+    }
+    // Returns once the thread looked at the clock since it was last moved on
+    // and went on waiting.
+    bool WaitForPoll()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_polledAt == m_now; });
+    }
+    std::vector<long long> Waits() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waits;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    TimePoint m_now{};
+    TimePoint m_until{};
+    TimePoint m_polledAt = TimePoint::min();
+    std::vector<long long> m_waits;
+};
+
+} // namespace
+
+// The schedule through a clock the test controls: the first cycle at once,
+// then a wait of the full interval and one of half of it before each further
+// cycle; CheckNow ends a wait early. Nothing here sleeps for the interval.
+TEST(RefreshThread, ScheduleOnTheClock)
+{
+    Harness h;
+    h.names->set({u"\\\\a"_s});
+    auto clock = std::make_shared<ManualClock>();
+    std::unique_ptr<TRefreshThread> thread;
+    {
+        TRefreshThreadParts parts;
+        parts.ThisComputerSource = std::make_unique<TThisComputer>();
+        parts.NetworkSource = std::make_unique<TNetworkNeigborhoodComputes>(std::make_unique<ScriptedEnumerator>(h.names));
+        parts.IPSource = std::make_unique<TIPNetworkNeigborhoodComputes>();
+        parts.Echo = std::make_unique<TableEcho>(std::map<QString, int>{{u"a"_s, 1}});
+        parts.ReadDrives = [](const QString &computer, TDriveList &list, const QString &, const QString &) {
+            return fakeRead(computer, list, 0);
+        };
+        parts.LocalComputerName = u"Desk"_s;
+        parts.Clock = clock;
+        thread = std::make_unique<TRefreshThread>(std::move(parts));
+    }
+    thread->DataFolder = h.dataFolder;
+    thread->SetIntervalMs(300000);
+    std::atomic<int> cycles{0};
+    thread->OnCycleDone = [&](std::shared_ptr<TCycleBatch>) { ++cycles; };
+    using std::chrono::milliseconds;
+
+    thread->Resume();
+    ASSERT_TRUE(clock->WaitForWaits(1));
+    EXPECT_EQ(cycles, 1) << "the first cycle runs at once";
+    clock->Advance(milliseconds(299999));
+    ASSERT_TRUE(clock->WaitForPoll());
+    EXPECT_EQ(clock->Waits().size(), 1u) << "a millisecond short of the interval ends no wait";
+    clock->Advance(milliseconds(1));
+    ASSERT_TRUE(clock->WaitForWaits(2));
+    EXPECT_EQ(cycles, 1) << "half the interval follows before the next cycle";
+    clock->Advance(milliseconds(149999));
+    ASSERT_TRUE(clock->WaitForPoll());
+    EXPECT_EQ(cycles, 1);
+    clock->Advance(milliseconds(1));
+    ASSERT_TRUE(clock->WaitForWaits(3));
+    EXPECT_EQ(cycles, 2);
+    // "Refresh status": the waits end at once, the half one as well.
+    clock->Advance(milliseconds(1));
+    ASSERT_TRUE(clock->WaitForPoll());
+    thread->CheckNow();
+    ASSERT_TRUE(clock->WaitForWaits(4));
+    EXPECT_EQ(cycles, 3);
+    thread->Stop();
+    EXPECT_EQ(clock->Waits(), (std::vector<long long>{300000, 150000, 300000, 300000}));
+    EXPECT_EQ(cycles, 3) << "Stop ends the wait without another cycle";
+}
+
+// A disk that fills up after a good reading: the save fails, the last good
+// readout stays loadable, the failure is logged naming the file, and the
+// cycle goes on to the next computer and hands its batch over.
+TEST(RefreshThread, SaveFailingAfterAGoodReadKeepsTheLastReadout)
+{
+    Harness h;
+    h.names->set({u"\\\\a"_s, u"\\\\b"_s});
+    auto thread = h.make({{u"a"_s, 1}, {u"b"_s, 1}});
+    ASSERT_TRUE(thread->RunOneCycle());
+    const QString fileA = h.dataFolder + u"a.wci"_s;
+    TDriveList before;
+    before.LoadFromFile(fileA);
+    ASSERT_EQ(before.Count(), 1);
+
+    h.results[u"a"_s] = 3; // the next reading differs from the stored one
+    std::shared_ptr<TCycleBatch> batch;
+    {
+        test::ScopedFileSizeLimit fullDisk(4096); // less than a readout of one drive
+        batch = thread->RunOneCycle();
+    }
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->CheckedComputers.size(), 2u);
+    for (const auto &checked : batch->CheckedComputers) {
+        SCOPED_TRACE(checked->Name.toStdString());
+        EXPECT_TRUE(checked->Reason.contains(checked->Name + u".wci"_s)) << checked->Reason.toStdString();
+    }
+    TDriveList after;
+    after.LoadFromFile(fileA);
+    EXPECT_EQ(after.Count(), 1);
+    EXPECT_EQ(after.Items(0).Model, before.Items(0).Model);
+    const QStringList stray = QDir(h.dataFolder).entryList({u"*.wci.*"_s, u"*.tmp"_s}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(stray.isEmpty()) << stray.join(u' ').toStdString();
+}
+
+// A credentials file that exists but cannot be read fails the check of each
+// computer with a reason naming the file; no credentials are guessed and the
+// cycle still ends with every computer in its batch.
+TEST(RefreshThread, UnreadableCredentialsFileFailsTheChecksWithItsName)
+{
+    Harness h;
+    h.names->set({u"\\\\a"_s, u"\\\\b"_s});
+    auto thread = h.make({{u"a"_s, 1}, {u"b"_s, 1}});
+    ASSERT_TRUE(QDir().mkpath(DataPaths::UserPassFile(h.dataFolder))); // a folder: it exists, nothing reads it
+    auto batch = thread->RunOneCycle();
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->CheckedComputers.size(), 2u);
+    for (const auto &checked : batch->CheckedComputers) {
+        SCOPED_TRACE(checked->Name.toStdString());
+        EXPECT_EQ(checked->State, StateUnavailable);
+        EXPECT_TRUE(checked->Reason.contains(u"userpass.valmora"_s)) << checked->Reason.toStdString();
+    }
+    EXPECT_TRUE(h.calls.empty()) << "no reading without the computer's own credentials";
 }
