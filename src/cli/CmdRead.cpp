@@ -44,11 +44,16 @@ int run(const QStringList &arguments)
         json.remove(u"ReadoutTime"_s);
         json.insert(u"Result"_s, result);
         json.insert(u"Error"_s, reason.isEmpty() ? QJsonValue() : QJsonValue(reason));
+        json.insert(u"Skipped"_s, QJsonObject{{u"Objects"_s, list.SkippedObjects}, {u"Properties"_s, list.SkippedProperties}});
         PrintJson(json);
     } else {
         Print(u"Result: %1 (%2)\n"_s.arg(result).arg(ReadResultText(result)));
         if (!reason.isEmpty())
             Print(u"Reason: %1\n"_s.arg(reason));
+        // What the reading left out by design: told, not a failure.
+        if (list.SkippedObjects > 0 || list.SkippedProperties > 0)
+            Print(u"Skipped: %1 objects, %2 properties that could not be read\n"_s.arg(list.SkippedObjects)
+                      .arg(list.SkippedProperties));
         Print(DriveListText(list));
     }
     return result == kReadGood ? ExitOk : ExitFlagged;

@@ -147,6 +147,11 @@ public:
     // Frees every drive; ComputerName and ReadoutTime stay.
     void ClearDrives();
 
+    // What the last reading skipped by design: objects and properties that
+    // could not be read and were left out (or left zero). Not stored.
+    int SkippedObjects = 0;
+    int SkippedProperties = 0;
+
     // Writes the list to path (an empty list to path + "!"), replacing the file
     // in one step, so a failed or killed save leaves the previous file intact.
     // Raises EDriveFileError naming the file.

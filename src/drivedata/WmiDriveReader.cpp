@@ -113,12 +113,13 @@ struct Stage
 };
 
 template <typename Field, typename Read>
-void readProperty(Field &field, Read read)
+void readProperty(Field &field, Read read, int &skipped)
 {
     try {
         field = read();
     } catch (const std::exception &) {
-        // A property that cannot be read stays zero or empty.
+        // A property that cannot be read stays zero or empty, and is counted.
+        ++skipped;
     }
 }
 
@@ -267,6 +268,8 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
 {
     list.ClearDrives();
     list.ComputerName = computer;
+    list.SkippedObjects = 0;
+    list.SkippedProperties = 0;
     const QString server = ServerName(computer);
     int result = kReadGood;
     QStringList reasons;
@@ -292,7 +295,8 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
             try {
                 serials.add(object->ReadText(u"Tag"_s) + u'=' + object->ReadText(u"SerialNumber"_s));
             } catch (const std::exception &) {
-                // An object that cannot be read is skipped.
+                // An object that cannot be read is skipped, and counted.
+                ++list.SkippedObjects;
             }
         }
     } catch (const std::exception &e) {
@@ -313,27 +317,28 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
             const drives::TWmiObject &o = *object;
             auto low32 = [&o](const QString &p) { return static_cast<std::uint32_t>(o.ReadInt64(p)); };
             auto text = [&o](const QString &p) { return o.ReadText(p); };
-            readProperty(d->BytesPerSector, [&] { return low32(u"BytesPerSector"_s); });
-            readProperty(d->FirmwareRevision, [&] { return text(u"FirmwareRevision"_s); });
-            readProperty(d->InterfaceType, [&] { return text(u"InterfaceType"_s); });
-            readProperty(d->Manufacturer, [&] { return text(u"Manufacturer"_s); });
-            readProperty(d->MediaType, [&] { return text(u"MediaType"_s); });
-            readProperty(d->Model, [&] { return text(u"Model"_s); });
-            readProperty(d->Name, [&] { return text(u"Name"_s); });
-            readProperty(d->Partitions, [&] { return low32(u"Partitions"_s); });
-            readProperty(d->PNPDeviceID, [&] { return text(u"PNPDeviceID"_s); });
-            readProperty(d->SectorsPerTrack, [&] { return low32(u"SectorsPerTrack"_s); });
+            readProperty(d->BytesPerSector, [&] { return low32(u"BytesPerSector"_s); }, list.SkippedProperties);
+            readProperty(d->FirmwareRevision, [&] { return text(u"FirmwareRevision"_s); }, list.SkippedProperties);
+            readProperty(d->InterfaceType, [&] { return text(u"InterfaceType"_s); }, list.SkippedProperties);
+            readProperty(d->Manufacturer, [&] { return text(u"Manufacturer"_s); }, list.SkippedProperties);
+            readProperty(d->MediaType, [&] { return text(u"MediaType"_s); }, list.SkippedProperties);
+            readProperty(d->Model, [&] { return text(u"Model"_s); }, list.SkippedProperties);
+            readProperty(d->Name, [&] { return text(u"Name"_s); }, list.SkippedProperties);
+            readProperty(d->Partitions, [&] { return low32(u"Partitions"_s); }, list.SkippedProperties);
+            readProperty(d->PNPDeviceID, [&] { return text(u"PNPDeviceID"_s); }, list.SkippedProperties);
+            readProperty(d->SectorsPerTrack, [&] { return low32(u"SectorsPerTrack"_s); }, list.SkippedProperties);
             try {
                 d->SerialNumber = serials.serialOf(o.ReadText(u"DeviceId"_s));
             } catch (const std::exception &) {
+                ++list.SkippedProperties;
             }
-            readProperty(d->Size, [&] { return o.ReadInt64(u"Size"_s); });
-            readProperty(d->Status, [&] { return text(u"Status"_s); });
-            readProperty(d->TotalCylinders, [&] { return o.ReadInt64(u"TotalCylinders"_s); });
-            readProperty(d->TotalHeads, [&] { return low32(u"TotalHeads"_s); });
-            readProperty(d->TotalSectors, [&] { return o.ReadInt64(u"TotalSectors"_s); });
-            readProperty(d->TotalTracks, [&] { return o.ReadInt64(u"TotalTracks"_s); });
-            readProperty(d->TracksPerCylinder, [&] { return low32(u"TracksPerCylinder"_s); });
+            readProperty(d->Size, [&] { return o.ReadInt64(u"Size"_s); }, list.SkippedProperties);
+            readProperty(d->Status, [&] { return text(u"Status"_s); }, list.SkippedProperties);
+            readProperty(d->TotalCylinders, [&] { return o.ReadInt64(u"TotalCylinders"_s); }, list.SkippedProperties);
+            readProperty(d->TotalHeads, [&] { return low32(u"TotalHeads"_s); }, list.SkippedProperties);
+            readProperty(d->TotalSectors, [&] { return o.ReadInt64(u"TotalSectors"_s); }, list.SkippedProperties);
+            readProperty(d->TotalTracks, [&] { return o.ReadInt64(u"TotalTracks"_s); }, list.SkippedProperties);
+            readProperty(d->TracksPerCylinder, [&] { return low32(u"TracksPerCylinder"_s); }, list.SkippedProperties);
             list.Add(std::move(d));
         }
     } catch (const std::exception &e) {
@@ -374,7 +379,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
                 if (drive->Model.isEmpty())
                     drive->Model = object->ReadText(u"Model"_s).trimmed();
                 if (drive->Size == 0)
-                    readProperty(drive->Size, [&] { return object->ReadInt64(u"Size"_s); });
+                    readProperty(drive->Size, [&] { return object->ReadInt64(u"Size"_s); }, list.SkippedProperties);
                 disks.emplace_back(drive, object->ReadText(u"ObjectId"_s));
             }
             for (const auto &[drive, objectId] : disks) {
@@ -480,6 +485,7 @@ int ReadComputerDrives(drives::TWmiProvider &provider, const QString &computer, 
                     drive->Status = QString::fromUtf16(kStatusPredFail); // kept so the readout file tells it too
             } catch (const std::exception &) {
                 // An instance that cannot be read says nothing about its drive.
+                ++list.SkippedObjects;
             }
         }
     } catch (const std::exception &) {

@@ -317,6 +317,19 @@ TEST(DriveReader, PerObjectAndPerPropertyFailuresAreSkipped)
     EXPECT_EQ(d.TotalHeads, 255u);
     EXPECT_EQ(d.Status, u"OK"_s);
     EXPECT_EQ(d.AttributeCount, 3);
+    // What was left out is counted beside the result: the medium, and Size,
+    // BytesPerSector and Model of the second drive, beyond what the script
+    // leaves out anyway.
+    WmiScript unchanged = TwoDrives();
+    TDriveList plain;
+    Read(unchanged, plain);
+    EXPECT_EQ(list.SkippedObjects - plain.SkippedObjects, 1);
+    EXPECT_EQ(list.SkippedProperties - plain.SkippedProperties, 3);
+    // A new reading counts afresh.
+    WmiScript again = TwoDrives();
+    Read(again, list);
+    EXPECT_EQ(list.SkippedObjects, plain.SkippedObjects);
+    EXPECT_EQ(list.SkippedProperties, plain.SkippedProperties);
 
     // A null serial number gives the drive an empty one.
     WmiScript nulls = TwoDrives();
