@@ -181,7 +181,7 @@ void TDriveView::ShowDrives(TSharedDrives drives, bool withReadoutDate, const QS
     m_drives = std::move(drives);
     m_withReadoutDate = withReadoutDate;
     buildButtons();
-    lbReadReason->setText(reason.isEmpty() ? QString() : u"Last reading failed: "_s + reason);
+    lbReadReason->setText(reason);
     lbReadReason->setVisible(!reason.isEmpty());
     const bool any = !m_buttons.empty();
     for (QWidget *w : std::initializer_list<QWidget *>{pnDrive, pnInfo, lvSmartData, memoInfo})

@@ -39,8 +39,8 @@ public:
 
     // Shows the drives with the first one pressed; hidden when there are none.
     // The readout date is given only for a selected computer. A reason (why
-    // the computer's last reading failed) is shown above the drives, and also
-    // when there are none.
+    // the computer is not good, in full words) is shown above the drives, and
+    // also when there are none.
     void ShowDrives(TSharedDrives drives, bool withReadoutDate, const QString &reason = {});
     // Hidden, without buttons and texts.
     void Clear();

@@ -343,7 +343,11 @@ void TMainForm::showComputerDrives(const QString &caption)
         return;
     }
     m_shown = computer->Name;
-    Panel4->ShowDrives(computer->Drives, !m_selected.isEmpty(), m_selected.isEmpty() ? QString() : ComputerReasonText(*computer));
+    QString reason = m_selected.isEmpty() ? QString() : ComputerReasonText(*computer);
+    if (!reason.isEmpty())
+        // A suspected computer was read; its drives are what is wrong.
+        reason = (computer->Group == TComputerGroup::Suspected ? u"Suspected: "_s : u"Last reading failed: "_s) + reason;
+    Panel4->ShowDrives(computer->Drives, !m_selected.isEmpty(), reason);
 }
 
 void TMainForm::clearDriveView()
