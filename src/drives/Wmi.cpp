@@ -88,15 +88,7 @@ std::int32_t TWmiInstance::ReadInt32(const QString &property) const
 
 std::uint8_t TWmiInstance::ReadArrayByte(const QString &property, int index) const
 {
-    const TWmiValue *v = Find(property);
-    if (!v)
-        throw missing(property);
-    const auto *array = std::get_if<std::vector<std::int64_t>>(v);
-    if (!array)
-        throw EWmiError(u"Property \"%1\" is not an array"_s.arg(property));
-    if (index < 0 || static_cast<std::size_t>(index) >= array->size())
-        throw EWmiError(u"Index %1 of \"%2\" is out of bounds"_s.arg(index).arg(property));
-    return static_cast<std::uint8_t>((*array)[static_cast<std::size_t>(index)]);
+    return static_cast<std::uint8_t>(ReadArrayInt64(property, index));
 }
 
 std::int64_t TWmiInstance::ReadArrayInt64(const QString &property, int index) const

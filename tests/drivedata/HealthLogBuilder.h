@@ -1,7 +1,7 @@
 #pragma once
 
 // Builds NVMe SMART / Health Information log pages (log page 0x02) field by
-// field at the offsets of the NVMe base specification.
+// field, each at its published offset in the 512-byte page.
 
 #include <QByteArray>
 
